@@ -1,0 +1,69 @@
+// The record of one open capture, and the rules by which the threads that use it share it.
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <jni.h>
+
+#include <atomic>
+#include <cstdint>
+
+constexpr int32_t kMaxBuffers = 256;
+
+// Every capture creates (or opens) this event; captures open at the same time share it.
+constexpr char kBufferEventName[] = "Sound In Buffer Status";
+
+// The most that opening or closing waits for the device to report.
+constexpr DWORD kDeviceNoticeMs = 2000;
+
+struct CaptureBlock {
+    HWAVEIN waveIn;
+    HANDLE bufferEvent;
+    int32_t bitsPerSample;
+    int32_t channels;
+    int32_t bufferSize;
+    int32_t bufferCount;
+    int32_t sampleRate;
+    WAVEFORMATEX format;
+    LPSTR buffers[kMaxBuffers];
+    WAVEHDR headers[kMaxBuffers];
+    MMRESULT lastResult;
+    int32_t nextIndex;
+    int32_t closing;
+    // The open capture holds one use; every thread inside ngetBuffer holds another.
+    // Whoever lets go of the last use frees the block.
+    LONG uses;
+};
+
+// Java holds a capture as the block's address. The global heap hands out addresses that fit
+// 32 bits (on Windows by the process's size, on the host by design).
+inline jint handle_of(CaptureBlock* block) { return static_cast<jint>(reinterpret_cast<uintptr_t>(block)); }
+
+inline CaptureBlock* block_of(jint handle) {
+    return reinterpret_cast<CaptureBlock*>(static_cast<uintptr_t>(static_cast<uint32_t>(handle)));
+}
+
+// `closing` and the headers' flags are written by other threads (close, the device);
+// every look at them is a fresh atomic load.
+inline bool is_closing(CaptureBlock* block) { return std::atomic_ref<int32_t>(block->closing).load() != 0; }
+
+inline std::atomic_ref<DWORD> flags_of(WAVEHDR* header) { return std::atomic_ref<DWORD>(header->dwFlags); }
+
+// The device publishes a buffer's bytes and byte count with the flag that marks it done.
+inline bool is_done(WAVEHDR* header) { return flags_of(header).load(std::memory_order_acquire) & WHDR_DONE; }
+
+inline LONG active_uses(CaptureBlock* block) { return std::atomic_ref<LONG>(block->uses).load(); }
+
+inline void take_use(CaptureBlock* block) { std::atomic_ref<LONG>(block->uses).fetch_add(1); }
+
+// Frees the capture's memory and event; the device must already be closed.
+void free_capture(CaptureBlock* block);
+
+inline void drop_use(CaptureBlock* block) {
+    if (std::atomic_ref<LONG>(block->uses).fetch_sub(1) == 1) free_capture(block);
+}
+
+// Resets and closes the device, leaving no buffer queued and no header prepared, within
+// what is left of kDeviceNoticeMs since `since` (a GetTickCount value).
+void shut_device(CaptureBlock* block, DWORD since);

@@ -1,0 +1,64 @@
+// Closing a capture: stop the device, let any reader inside ngetBuffer get out, shut the
+// device down and release the block. The whole close is bounded by kDeviceNoticeMs.
+#include <com_velk_orvanta_content_client_audio_Voxcap.h>
+
+#include "capture_block.h"
+
+namespace {
+
+DWORD time_left(DWORD since) {
+    DWORD spent = GetTickCount() - since;
+    return spent < kDeviceNoticeMs ? kDeviceNoticeMs - spent : 0;
+}
+
+// A reader that is waiting is woken by the device's notifications, but one that had not yet
+// started to wait when they came would sleep through them: keep signalling until every reader
+// has left, so none of them is still waiting when the device closes and takes its notice.
+void wait_for_readers(CaptureBlock* block, DWORD since) {
+    while (active_uses(block) > 1 && time_left(since) > 0) {
+        SetEvent(block->bufferEvent);
+        Sleep(1);
+    }
+}
+
+}  // namespace
+
+void shut_device(CaptureBlock* block, DWORD since) {
+    if (!block->waveIn) return;
+    waveInReset(block->waveIn);
+    ResetEvent(block->bufferEvent);
+    // The device keeps per-header resources until the headers are unprepared, which must
+    // happen before it closes and before the buffers are freed.
+    for (int32_t i = 0; i < block->bufferCount; ++i)
+        if (flags_of(&block->headers[i]).load() & WHDR_PREPARED)
+            waveInUnprepareHeader(block->waveIn, &block->headers[i], sizeof(WAVEHDR));
+    waveInClose(block->waveIn);
+    // The device reports that it has closed; whether the report or the time limit ends the
+    // wait makes no difference.
+    WaitForSingleObject(block->bufferEvent, time_left(since));
+}
+
+void free_capture(CaptureBlock* block) {
+    for (int32_t i = 0; i < block->bufferCount; ++i)
+        if (block->buffers[i]) GlobalFree(block->buffers[i]);
+    if (block->bufferEvent) CloseHandle(block->bufferEvent);
+    GlobalFree(block);
+}
+
+extern "C" {
+
+JNIEXPORT void JNICALL Java_com_velk_orvanta_content_client_audio_Voxcap_nclose(JNIEnv*, jclass, jint handle) {
+    if (!handle) return;
+    CaptureBlock* block = block_of(handle);
+    DWORD since = GetTickCount();
+    // First of all, so that a reader that wakes without a finished buffer returns.
+    std::atomic_ref<int32_t>(block->closing).store(1);
+    // The buffer being filled comes back with what it holds; a waiting reader takes it.
+    waveInStop(block->waveIn);
+    wait_for_readers(block, since);
+    shut_device(block, since);
+    // A reader still inside after the time limit frees the block when it leaves.
+    drop_use(block);
+}
+
+}  // extern "C"

@@ -1,0 +1,18 @@
+# add_jni_library(<name> <sources>...): one of the shipped libraries. It exports only its
+# JNIEXPORT functions; on Windows it is a self-contained DLL with undecorated stdcall names.
+function(add_jni_library name)
+  add_library(${name} SHARED ${ARGN})
+  target_link_libraries(${name} PRIVATE jni orvanta_jni_headers)
+  set_target_properties(${name} PROPERTIES PREFIX "${CMAKE_SHARED_LIBRARY_PREFIX}")
+  if(WIN32)
+    set_target_properties(${name} PROPERTIES PREFIX "")
+    target_compile_options(${name} PRIVATE -fno-exceptions -fno-rtti)
+    # --kill-at drops the @N suffix that stdcall puts on the names; the objects keep it,
+    # which is how the ABI test proves the calling convention.
+    target_link_options(${name} PRIVATE -static-libgcc -static-libstdc++
+      -Wl,--kill-at -Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--nxcompat)
+  else()
+    set_target_properties(${name} PROPERTIES BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN")
+    target_link_options(${name} PRIVATE -Wl,--no-undefined)
+  endif()
+endfunction()

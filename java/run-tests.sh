@@ -1,0 +1,60 @@
+#!/bin/sh
+# Runs the Java tests in a real JVM with -Xcheck:jni, against the host build's libraries:
+# once with them on java.library.path, once from the client jar with java.library.path elsewhere.
+#   java/run-tests.sh [HOST_BUILD] [JAR]     (defaults: build/host dist/orvanta-natives.jar)
+# Ends with "N passed, N failed"; exits non-zero on any failure or JNI warning.
+set -eu
+
+here=$(cd "$(dirname "$0")" && pwd)
+host=$(realpath "${1:-build/host}")
+jar=$(realpath "${2:-dist/orvanta-natives.jar}")
+junit=/usr/share/java/junit-platform-console-standalone.jar
+classes=$host/java/orvanta_classes.jar
+for f in "$junit" "$classes" "$jar" "$host/bin/libVoxcap.so" "$host/bin/libDeskcap.so"; do
+    [ -f "$f" ] || { echo "run-tests: missing $f" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/classes" "$work/empty"
+find "$here/tests" -name '*.java' >"$work/sources"
+javac --release 8 -Xlint:all,-options -Werror -d "$work/classes" -cp "$classes:$junit" @"$work/sources"
+
+passed=0
+failed=0
+# run NAME CLASSPATH LIBRARY_PATH TEST_CLASS...
+run() {
+    name=$1 classpath=$2 libpath=$3
+    shift 3
+    echo "== $name"
+    status=0
+    # A crash report goes to the temporary directory, not into the source tree.
+    java -Xcheck:jni -XX:ErrorFile="${TMPDIR:-/tmp}/orvanta-hs_err_%p.log" -Djava.library.path="$libpath" \
+        -cp "$classpath:$work/classes:$junit" com.velk.orvanta.content.client.JvmTestMain "$@" \
+        >"$work/log" 2>&1 || status=$?
+    cat "$work/log"
+    counts=$(tail -n 1 "$work/log" | sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p')
+    if [ -z "$counts" ]; then
+        echo "run-tests: $name did not finish" >&2
+        counts="0 1"
+    fi
+    set -- $counts
+    passed=$((passed + $1))
+    failed=$((failed + $2))
+    if grep -q 'in native method' "$work/log"; then
+        echo "run-tests: $name: the JNI checker complained" >&2
+        failed=$((failed + 1))
+    elif [ "$status" != 0 ] && [ "$2" = 0 ]; then
+        failed=$((failed + 1))
+    fi
+}
+
+run "natives from java.library.path" "$classes" "$host/bin" \
+    com.velk.orvanta.content.client.audio.AudioCaptureTest \
+    com.velk.orvanta.content.client.appshare.ScreenCaptureTest \
+    com.velk.orvanta.content.client.natives.LibraryPathLoadingTest
+run "natives from the jar" "$jar" "$work/empty" \
+    com.velk.orvanta.content.client.natives.JarLoadingTest
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]

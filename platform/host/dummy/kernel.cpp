@@ -1,0 +1,224 @@
+// Kernel objects of the simulated machine: the global heap, events, time and the last error.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "machine.h"
+
+namespace {
+
+thread_local DWORD last_error = 0;
+
+// ---- Global heap ------------------------------------------------------------------------------
+// Blocks are whole pages below 2 GiB, as in a 32-bit process, so an address fits a jint.
+// Each block ends right at a page that is never mapped in: a write past the end faults at once.
+
+struct Heap {
+    std::mutex lock;
+    std::map<void*, size_t> blocks;  // address handed out -> bytes asked for
+    size_t bytes = 0;
+};
+
+Heap& heap() {
+    static Heap instance;
+    return instance;
+}
+
+const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+const size_t largest_block = size_t{1} << 30;
+
+size_t mapped_size(size_t bytes) { return (bytes + page - 1) / page * page + page; }
+
+// The block starts at a 16-byte boundary as close to the guard page as alignment allows.
+char* mapping_of(void* block, size_t bytes) {
+    size_t offset = (mapped_size(bytes) - page - bytes) & ~size_t{15};
+    return static_cast<char*>(block) - offset;
+}
+
+// ---- Events -------------------------------------------------------------------------------------
+
+struct Event {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool manual_reset = false;
+    bool signalled = false;
+    std::string name;
+};
+
+struct Objects {
+    std::mutex lock;
+    std::map<uintptr_t, std::shared_ptr<Event>> handles;
+    std::map<std::string, std::weak_ptr<Event>> names;
+    uintptr_t next_handle = 0x100;  // never reused, so a stale handle fails instead of aliasing
+};
+
+Objects& objects() {
+    static Objects instance;
+    return instance;
+}
+
+std::shared_ptr<Event> event_of(HANDLE handle) {
+    Objects& all = objects();
+    std::lock_guard<std::mutex> hold(all.lock);
+    auto found = all.handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (found == all.handles.end()) return nullptr;
+    return found->second;
+}
+
+BOOL invalid_handle() {
+    last_error = ERROR_INVALID_HANDLE;
+    return FALSE;
+}
+
+}  // namespace
+
+DWORD WINAPI GetLastError(void) { return last_error; }
+
+DWORD WINAPI GetTickCount(void) {
+    using namespace std::chrono;
+    return static_cast<DWORD>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void WINAPI Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+HGLOBAL WINAPI GlobalAlloc(UINT, SIZE_T bytes) {
+    if (bytes > largest_block || dummy::take_failure(dummy::Call::GlobalAlloc)) {
+        last_error = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    size_t size = mapped_size(bytes);
+    void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    if (mapping == MAP_FAILED) {
+        last_error = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    mprotect(static_cast<char*>(mapping) + size - page, page, PROT_NONE);
+    // Fresh pages are zero: every block is zero-filled whether GMEM_ZEROINIT was asked or not.
+    void* block = static_cast<char*>(mapping) + ((size - page - bytes) & ~size_t{15});
+    Heap& h = heap();
+    std::lock_guard<std::mutex> hold(h.lock);
+    h.blocks[block] = bytes;
+    h.bytes += bytes;
+    return block;
+}
+
+HGLOBAL WINAPI GlobalFree(HGLOBAL block) {
+    Heap& h = heap();
+    std::lock_guard<std::mutex> hold(h.lock);
+    auto found = h.blocks.find(block);
+    if (found == h.blocks.end()) {
+        last_error = ERROR_INVALID_HANDLE;
+        return block;
+    }
+    munmap(mapping_of(block, found->second), mapped_size(found->second));
+    h.bytes -= found->second;
+    h.blocks.erase(found);
+    return nullptr;
+}
+
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name) {
+    if (dummy::take_failure(dummy::Call::CreateEvent)) {
+        last_error = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    Objects& all = objects();
+    std::lock_guard<std::mutex> hold(all.lock);
+    std::shared_ptr<Event> event;
+    if (name) event = all.names[name].lock();
+    // Opening an existing name yields the same object, whatever the other arguments say.
+    last_error = event ? ERROR_ALREADY_EXISTS : 0;
+    if (!event) {
+        event = std::make_shared<Event>();
+        event->manual_reset = manualReset;
+        event->signalled = initialState;
+        if (name) {
+            event->name = name;
+            all.names[name] = event;
+        }
+    }
+    uintptr_t handle = all.next_handle;
+    all.next_handle += 4;
+    all.handles[handle] = event;
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+BOOL WINAPI SetEvent(HANDLE handle) {
+    std::shared_ptr<Event> event = event_of(handle);
+    if (!event) return invalid_handle();
+    std::lock_guard<std::mutex> hold(event->lock);
+    event->signalled = true;
+    // An auto-reset event releases one waiter; a manual-reset event releases them all.
+    if (event->manual_reset)
+        event->changed.notify_all();
+    else
+        event->changed.notify_one();
+    return TRUE;
+}
+
+BOOL WINAPI ResetEvent(HANDLE handle) {
+    std::shared_ptr<Event> event = event_of(handle);
+    if (!event) return invalid_handle();
+    std::lock_guard<std::mutex> hold(event->lock);
+    event->signalled = false;
+    return TRUE;
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    std::shared_ptr<Event> event = event_of(handle);
+    if (!event) {
+        invalid_handle();
+        return WAIT_FAILED;
+    }
+    std::unique_lock<std::mutex> hold(event->lock);
+    auto is_signalled = [&] { return event->signalled; };
+    if (milliseconds == INFINITE)
+        event->changed.wait(hold, is_signalled);
+    else if (!event->changed.wait_for(hold, std::chrono::milliseconds(milliseconds), is_signalled))
+        return WAIT_TIMEOUT;
+    if (!event->manual_reset) event->signalled = false;
+    return WAIT_OBJECT_0;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    Objects& all = objects();
+    std::lock_guard<std::mutex> hold(all.lock);
+    auto found = all.handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (found == all.handles.end()) return invalid_handle();
+    std::string name = found->second->name;
+    all.handles.erase(found);
+    // The name lives as long as some handle holds the object.
+    if (!name.empty() && all.names[name].expired()) all.names.erase(name);
+    return TRUE;
+}
+
+namespace dummy {
+
+KernelState kernel_state() {
+    KernelState state{};
+    {
+        Objects& all = objects();
+        std::lock_guard<std::mutex> hold(all.lock);
+        state.handles = static_cast<int>(all.handles.size());
+    }
+    Heap& h = heap();
+    std::lock_guard<std::mutex> hold(h.lock);
+    state.allocations = static_cast<int>(h.blocks.size());
+    state.bytes = h.bytes;
+    return state;
+}
+
+bool event_exists(const char* name) {
+    Objects& all = objects();
+    std::lock_guard<std::mutex> hold(all.lock);
+    auto found = all.names.find(name);
+    return found != all.names.end() && !found->second.expired();
+}
+
+}  // namespace dummy

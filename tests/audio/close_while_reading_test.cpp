@@ -1,0 +1,155 @@
+// Close arriving while a reader is inside ngetBuffer: the reader gets out promptly, nothing is
+// re-queued once closing has begun, and nothing is freed under the reader's feet.
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "capture_test_support.h"
+
+namespace {
+
+// 8000 Hz mono 16-bit: 16 000 bytes a second, so a 1600-byte buffer fills in 100 ms.
+constexpr jint kSize = 1600;
+
+TEST_F(CaptureTest, BlockedReaderIsReleasedByCloseWithTheAudioSoFar) {
+    jint handle = open(kSize, 4);
+    ASSERT_NE(handle, 0);
+    jbyteArray dest = jni.newByteArray(kSize, 0x66);
+    // The first buffer is done after 100 ms; close 30 ms in, while the reader waits for it.
+    jint result = -1;
+    std::thread reader([&] { result = read(handle, dest, 0, kSize); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    int adds = dummy::mic_state().addBufferCalls;
+    long ms = millisecondsTaken([&] { close(handle); });
+    reader.join();
+    EXPECT_LT(ms, 500) << "close waited for a notice the reader took";
+    EXPECT_EQ(result, 0) << "the partly filled buffer is handed over";
+    EXPECT_EQ(dummy::mic_state().addBufferCalls, adds) << "a buffer was re-queued while closing";
+    // What was recorded is the start of the signal; the rest of the request is zeros.
+    const jbyte* bytes = jni.bytes(dest);
+    size_t recorded = 0;
+    while (recorded < kSize && static_cast<uint8_t>(bytes[recorded]) == dummy::signal_byte(recorded)) ++recorded;
+    EXPECT_GT(recorded, 0u);
+    for (size_t i = recorded; i < kSize; ++i) ASSERT_EQ(bytes[i], 0) << "stale byte at " << i;
+}
+
+TEST_F(CaptureTest, ReaderWaitingOnEmptyRingReturnsOneWhenClosed) {
+    dummy::mic_manual(true);
+    jint handle = open(kSize, 4);
+    ASSERT_NE(handle, 0);
+    jbyteArray dest = jni.newByteArray(kSize);
+    jint result = -1;
+    std::thread reader([&] { result = read(handle, dest, 0, kSize); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    long ms = millisecondsTaken([&] { close(handle); });
+    reader.join();
+    EXPECT_EQ(result, 1);
+    EXPECT_LT(ms, 500);
+}
+
+TEST_F(CaptureTest, CloseWithLostNoticeAndBlockedReaderStaysBounded) {
+    dummy::mic_manual(true);
+    dummy::mic_lose_close_notification(true);
+    jint handle = open(kSize, 4);
+    ASSERT_NE(handle, 0);
+    jbyteArray dest = jni.newByteArray(kSize);
+    std::thread reader([&] { EXPECT_EQ(read(handle, dest, 0, kSize), 1); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    long ms = millisecondsTaken([&] { close(handle); });
+    reader.join();
+    EXPECT_LE(ms, 3000);
+}
+
+TEST_F(CaptureTest, TwoCapturesSharingTheEventBothKeepDelivering) {
+    jint first = open(kSize / 4, 8);
+    jint second = open(kSize / 4, 8);
+    ASSERT_NE(first, 0);
+    ASSERT_NE(second, 0);
+    auto readContinuously = [&](jint handle, jbyteArray dest, bool* inOrder) {
+        *inOrder = true;
+        for (int i = 0; i < 20; ++i) {
+            if (read(handle, dest, 0, kSize / 4) != 0 || !holdsSignal(jni.bytes(dest), kSize / 4, uint64_t{kSize / 4} * i))
+                *inOrder = false;
+        }
+    };
+    bool firstInOrder = false, secondInOrder = false;
+    // Arrays are made before the threads start: the fake VM keeps them in one list.
+    jbyteArray firstDest = jni.newByteArray(kSize / 4), secondDest = jni.newByteArray(kSize / 4);
+    std::thread a([&] { readContinuously(first, firstDest, &firstInOrder); });
+    std::thread b([&] { readContinuously(second, secondDest, &secondInOrder); });
+    a.join();
+    b.join();
+    EXPECT_TRUE(firstInOrder);
+    EXPECT_TRUE(secondInOrder);
+    close(first);
+    close(second);
+}
+
+// What the Java wrapper does around the natives: no read starts once close has begun, and
+// nclose is called only when no read is between the guard and the native call (a read that
+// has asked for the array's length is inside, holding the capture).
+class ReadGuard {
+public:
+    bool enter() {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (closed_) return false;
+        ++reads_;
+        return true;
+    }
+    void leave() {
+        std::lock_guard<std::mutex> hold(lock_);
+        --reads_;
+        ++finished_;
+    }
+    // Closes the gate; then waits until every read that came through is inside or done.
+    void closeGate(const FakeJni& jni) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            closed_ = true;
+        }
+        for (;;) {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (reads_ == 0 || jni.lengthQueries() > finished_) return;
+        }
+    }
+
+private:
+    std::mutex lock_;
+    bool closed_ = false;
+    int reads_ = 0;
+    int finished_ = 0;
+};
+
+// Thousands of captures, each read by one thread and closed by another at a random moment:
+// before the first read, while a read waits, while it copies, between reads.
+TEST_F(CaptureTest, StressConcurrentCloseNeverHangsCrashesOrLeaks) {
+    dummy::mic_manual(true);
+    std::mt19937 random(12345);
+    for (int cycle = 0; cycle < 2000; ++cycle) {
+        FakeJni vm;
+        jbyteArray dest = vm.newByteArray(64);
+        jint handle = open(64, 1 + static_cast<jint>(random() % 4));
+        ASSERT_NE(handle, 0);
+        ReadGuard guard;
+        std::thread reader([&] {
+            while (guard.enter()) {
+                jint result = Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuffer(vm.env(), nullptr, handle,
+                                                                                          dest, 0, 64);
+                guard.leave();
+                if (result != 0) break;
+            }
+        });
+        int completions = static_cast<int>(random() % 6);
+        for (int c = 0; c < completions; ++c) dummy::mic_complete();
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 300));
+        guard.closeGate(vm);
+        long ms = millisecondsTaken([&] { close(handle); });
+        reader.join();
+        ASSERT_LT(ms, 2500) << "cycle " << cycle;
+        ASSERT_EQ(vm.violations(), 0) << vm.firstViolation();
+        ASSERT_EQ(vm.pinned(), 0);
+    }
+}
+
+}  // namespace

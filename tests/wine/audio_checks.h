@@ -1,0 +1,13 @@
+// Voxcap against Wine's waveform audio, recording the virtual microphone.
+#pragma once
+
+class Voxcap;
+
+// With the test tone playing: the recording arrives whole and in order; bad reads are refused.
+void recordingChecks(const Voxcap& voxcap);
+
+// With the test tone playing: close wakes a reader, captures coexist, nothing leaks.
+void lifecycleChecks(const Voxcap& voxcap);
+
+// With no recording device at all.
+void noDeviceChecks(const Voxcap& voxcap);

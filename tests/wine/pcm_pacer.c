@@ -1,0 +1,73 @@
+/* pcm_pacer BYTES_PER_SECOND FILE: plays raw PCM from FILE over and over to stdout, at the pace
+ * of a real device. A pipe-fed sound source takes data as fast as it comes and stalls when none
+ * comes, so the feed must neither run ahead nor pause. */
+#define _POSIX_C_SOURCE 200809L
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+
+enum { ticks_per_second = 50 };
+
+static int write_all(const char *data, size_t size) {
+    while (size > 0) {
+        ssize_t n = write(STDOUT_FILENO, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return -1;
+        data += n;
+        size -= (size_t)n;
+    }
+    return 0;
+}
+
+static char *read_file(const char *path, size_t *size) {
+    FILE *f = fopen(path, "rb");
+    if (!f) return NULL;
+    char *data = NULL;
+    if (fseek(f, 0, SEEK_END) == 0) {
+        long length = ftell(f);
+        if (length > 0 && fseek(f, 0, SEEK_SET) == 0 && (data = malloc((size_t)length)) != NULL &&
+            fread(data, 1, (size_t)length, f) != (size_t)length) {
+            free(data);
+            data = NULL;
+        }
+        *size = length > 0 ? (size_t)length : 0;
+    }
+    fclose(f);
+    return data;
+}
+
+int main(int argc, char **argv) {
+    long rate = argc == 3 ? strtol(argv[1], NULL, 10) : 0;
+    if (rate <= 0 || rate % ticks_per_second != 0) {
+        fprintf(stderr, "usage: pcm_pacer BYTES_PER_SECOND FILE (rate a multiple of %d)\n", ticks_per_second);
+        return 2;
+    }
+    size_t size = 0;
+    char *data = read_file(argv[2], &size);
+    if (!data) {
+        fprintf(stderr, "pcm_pacer: cannot read %s\n", argv[2]);
+        return 1;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    size_t per_tick = (size_t)(rate / ticks_per_second), position = 0;
+    struct timespec next;
+    clock_gettime(CLOCK_MONOTONIC, &next);
+    for (;;) {
+        for (size_t left = per_tick; left > 0;) {
+            size_t run = size - position < left ? size - position : left;
+            if (write_all(data + position, run) != 0) return 0; /* the reader has gone */
+            position = (position + run) % size;
+            left -= run;
+        }
+        next.tv_nsec += 1000000000L / ticks_per_second;
+        if (next.tv_nsec >= 1000000000L) {
+            next.tv_nsec -= 1000000000L;
+            ++next.tv_sec;
+        }
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, NULL) == EINTR) {
+        }
+    }
+}
