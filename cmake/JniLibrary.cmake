@@ -9,10 +9,12 @@ function(add_jni_library name)
     target_compile_options(${name} PRIVATE -fno-exceptions -fno-rtti)
     # --kill-at drops the @N suffix that stdcall puts on the names; the objects keep it,
     # which is how the ABI test proves the calling convention.
-    target_link_options(${name} PRIVATE -static-libgcc -static-libstdc++
+    target_link_options(${name} PRIVATE -s -static-libgcc -static-libstdc++
       -Wl,--kill-at -Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--nxcompat)
   else()
     set_target_properties(${name} PROPERTIES BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN")
-    target_link_options(${name} PRIVATE -Wl,--no-undefined)
+    # Inline code from system headers keeps default visibility; the map hides all but JNI.
+    target_link_options(${name} PRIVATE -Wl,--no-undefined
+      -Wl,--version-script=${CMAKE_CURRENT_FUNCTION_LIST_DIR}/jni-exports.map)
   endif()
 endfunction()

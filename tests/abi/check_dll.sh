@@ -11,15 +11,18 @@ exports=$(echo "$4" | tr ';' ' ') imports=$(echo "$5" | tr ';' ' ') stdcall=$(ec
 shift 6
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
-sorted() { printf '%s\n' $1 | sort; }
+# Export names are case-sensitive; DLL names are not.
+sorted() { LC_ALL=C sort -u; }
+upper_sorted() { tr 'a-z' 'A-Z' | LC_ALL=C sort -u; }
+words() { printf '%s\n' $1; }
 
 dump=$("$objdump" -p "$dll") || { echo "FAIL: cannot read $dll"; exit 1; }
 
-actual=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -o '\] .*' | cut -c3- | sort)
-[ "$actual" = "$(sorted "$exports")" ] || fail "exports are [$actual], expected [$exports]"
+actual=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | sorted)
+[ "$actual" = "$(words "$exports" | sorted)" ] || fail "exports are [$actual], expected [$exports]"
 
-actual=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'a-z' 'A-Z' | sort -u)
-[ "$actual" = "$(sorted "$imports" | tr 'a-z' 'A-Z')" ] || fail "imports are [$actual], expected [$imports]"
+actual=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | upper_sorted)
+[ "$actual" = "$(words "$imports" | upper_sorted)" ] || fail "imports are [$actual], expected [$imports]"
 
 "$objdump" -f "$dll" | grep -q 'file format pei-i386' || fail "not a 32-bit x86 PE image"
 characteristics=$(printf '%s\n' "$dump" | sed -n 's/^DllCharacteristics[[:space:]]*//p')

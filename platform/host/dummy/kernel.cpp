@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -88,7 +89,7 @@ DWORD WINAPI GetTickCount(void) {
 
 void WINAPI Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
-HGLOBAL WINAPI GlobalAlloc(UINT, SIZE_T bytes) {
+HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
     if (bytes > largest_block || dummy::take_failure(dummy::Call::GlobalAlloc)) {
         last_error = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;
@@ -100,8 +101,9 @@ HGLOBAL WINAPI GlobalAlloc(UINT, SIZE_T bytes) {
         return nullptr;
     }
     mprotect(static_cast<char*>(mapping) + size - page, page, PROT_NONE);
-    // Fresh pages are zero: every block is zero-filled whether GMEM_ZEROINIT was asked or not.
     void* block = static_cast<char*>(mapping) + ((size - page - bytes) & ~size_t{15});
+    // Without GMEM_ZEROINIT a block holds leftovers, as on Windows, so reading what nobody wrote shows.
+    if (!(flags & GMEM_ZEROINIT)) std::memset(block, 0xCD, bytes);
     Heap& h = heap();
     std::lock_guard<std::mutex> hold(h.lock);
     h.blocks[block] = bytes;
