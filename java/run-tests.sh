@@ -10,7 +10,7 @@ host=$(realpath "${1:-build/host}")
 jar=$(realpath "${2:-dist/orvanta-natives.jar}")
 junit=/usr/share/java/junit-platform-console-standalone.jar
 classes=$host/java/orvanta_classes.jar
-for f in "$junit" "$classes" "$jar" "$host/bin/libVoxcap.so" "$host/bin/libDeskcap.so"; do
+for f in "$junit" "$classes" "$jar" "$host/bin/libVoxcap.so" "$host/bin/libDeskcap.so" "$host/bin/libsimulated_machine.so"; do
     [ -f "$f" ] || { echo "run-tests: missing $f" >&2; exit 1; }
 done
 

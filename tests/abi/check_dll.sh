@@ -28,7 +28,7 @@ actual=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | upper_s
 characteristics=$(printf '%s\n' "$dump" | sed -n 's/^DllCharacteristics[[:space:]]*//p')
 [ $(( 0x$characteristics & 0x0140 )) -eq $(( 0x0140 )) ] || fail "DllCharacteristics $characteristics lack DYNAMIC_BASE|NX_COMPAT"
 
-defined=$("$nm" --defined-only "$@" | awk '{print $3}')
+defined=$("$nm" --defined-only $(printf '%s ' "$@" | tr ';' ' ') | awk '{print $3}')
 for symbol in $stdcall; do
   printf '%s\n' "$defined" | grep -qx "_$symbol" || fail "objects do not define _$symbol (not __stdcall?)"
 done

@@ -2,13 +2,14 @@
 # env.sh [--tone PERIOD | --speak TEXT | --no-sound] [--] COMMAND...
 # Runs COMMAND in a private Windows environment: a Wine prefix of its own, a virtual screen
 # (Xvfb) and a virtual microphone (a private PulseAudio whose default source is a pipe, fed in
-# real time). The microphone hears 8000 Hz mono 16-bit audio:
-#   --tone PERIOD  a sine whose period is PERIOD samples (the default, PERIOD 7)
-#   --speak TEXT   TEXT spoken by espeak-ng, then a second of silence, over and over
+# real time). The microphone hears mono 16-bit audio:
+#   --tone PERIOD  a sine whose period is PERIOD samples at 8000 Hz (the default, PERIOD 7)
+#   --speak TEXT   TEXT spoken by espeak-ng at 16000 Hz, then a second of silence, over and over
 #   --no-sound     no sound server and no audio driver: the machine has no recording device
 # COMMAND sees WINEPREFIX, DISPLAY, HOME, XDG_RUNTIME_DIR and WINE_ENV_DIR (a scratch folder).
-# Everything started here is stopped on exit, failure or interrupt; only the temporary folder
-# and the cached template prefix (build/wine-env, or $WINE_ENV_CACHE) are written.
+# Everything started here is stopped on exit, failure or interrupt. Only a temporary folder and
+# the prefix cache (build/wine-env, or $WINE_ENV_CACHE) are written; the run's own prefix, which
+# lives in the cache beside the template it is linked from, is removed at the end.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,7 +22,7 @@ phrase=
 while [ $# -gt 0 ]; do
   case $1 in
     --tone) sound=tone period=$2; shift 2 ;;
-    --speak) sound=speak phrase=$2; shift 2 ;;
+    --speak) sound=speak phrase=$2 rate=16000; shift 2 ;;
     --no-sound) sound=none; shift ;;
     --) shift; break ;;
     -*) echo "env.sh: unknown option $1" >&2; exit 2 ;;
@@ -40,11 +41,12 @@ cleanup() {
   local status=$?
   set +e
   trap - EXIT INT TERM HUP
-  [ -d "$T/prefix" ] && WINEPREFIX=$T/prefix timeout 10 wineserver -k >/dev/null 2>&1
+  [ -n "${command_pid:-}" ] && kill -- "-$command_pid" 2>/dev/null && wait "$command_pid" 2>/dev/null
+  [ -n "${prefix:-}" ] && WINEPREFIX=$prefix timeout 10 wineserver -k >/dev/null 2>&1
   local i
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do wait "${pids[i]}" 2>/dev/null; done
-  rm -rf "$T"
+  rm -rf "$T" ${prefix:+"$prefix"}
   exit "$status"
 }
 trap cleanup EXIT
@@ -74,8 +76,8 @@ export DBUS_SESSION_BUS_ADDRESS=unix:path=$T/no-session-bus
 unset DISPLAY
 
 # The template prefix is made once per Wine version, under a lock: parallel first use of a prefix
-# fails. Each run gets a hard-linked copy (a prefix is some 600 MB); Wine replaces the registry
-# files rather than rewriting them, and they are copied outright all the same.
+# fails. Each run gets a hard-linked copy (a prefix is some 600 MB), on the same file system;
+# Wine replaces the registry files rather than rewriting them, and they are copied all the same.
 mkdir -p "$cache"
 exec 9>"$cache/lock"
 flock -w 600 9 || { log "timed out waiting for $cache/lock"; exit 1; }
@@ -89,11 +91,12 @@ if [ "$(cat "$cache/prefix/.complete" 2>/dev/null)" != "$version" ]; then
     { cat "$T/wineboot.log" >&2; log "wineboot failed"; exit 1; }
   echo "$version" >"$cache/prefix/.complete"
 fi
-cp -al "$cache/prefix" "$T/prefix"
-for f in "$T"/prefix/*.reg; do cp --remove-destination "$cache/prefix/${f##*/}" "$f"; done
+prefix=$(mktemp -d "$cache/run.XXXXXX")
+cp -al "$cache/prefix/." "$prefix"
+for f in "$prefix"/*.reg; do cp --remove-destination "$cache/prefix/${f##*/}" "$f"; done
 flock -u 9
 exec 9>&-
-export WINEPREFIX=$T/prefix
+export WINEPREFIX=$prefix
 
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$T/display" >"$T/xvfb.log" 2>&1 &
 pids+=($!)
@@ -109,7 +112,7 @@ else
   if [ "$sound" = tone ]; then
     freq=$(awk -v r=$rate -v p="$period" 'BEGIN { if (p < 2) exit 1; printf "%.12f", r / p }') ||
       { log "bad tone period $period"; exit 1; }
-    sox -D -n -t raw -r $rate -e signed -b 16 -c 1 "$raw" synth "$((period * 1000))s" sine "$freq" vol 0.5
+    sox -D -r $rate -c 1 -n -t raw -e signed -b 16 "$raw" synth "$((period * 1000))s" sine "$freq" vol 0.5
   else
     espeak-ng -w "$T/phrase.wav" "$phrase"
     sox -D "$T/phrase.wav" -t raw -r $rate -e signed -b 16 -c 1 "$raw" pad 0.5 1
@@ -120,10 +123,14 @@ else
     -L "module-pipe-source source_name=testsrc file=$T/source.fifo format=s16le rate=$rate channels=1" \
     >"$T/pulse.log" 2>&1 &
   pids+=($!)
-  wait_for 20 sh -c "pactl list short sources | grep -q testsrc" || { cat "$T/pulse.log" >&2; log "PulseAudio did not start"; exit 1; }
+  wait_for 20 sh -c "timeout 5 pactl list short sources | grep -q testsrc" || { cat "$T/pulse.log" >&2; log "PulseAudio did not start"; exit 1; }
   "$T/pcm_pacer" $((rate * 2)) "$raw" >"$T/source.fifo" &
   pids+=($!)
   timeout 10 pactl set-default-source testsrc
 fi
 
-"$@"
+# The command runs in a process group of its own, so that an interrupt can stop all of it; the
+# shell waits for it in a way that signals interrupt.
+setsid "$@" &
+command_pid=$!
+wait "$command_pid"

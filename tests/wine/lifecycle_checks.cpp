@@ -5,12 +5,15 @@
 
 #include <windows.h>
 
+#include <memory>
+
 namespace {
 
 using namespace capture;
 
 // A Java thread looping on ngetBuffer, with its own JNI environment.
 struct Reader {
+    Reader(const Voxcap& v, jint h, int n) : voxcap(&v), handle(h), buffers(n) {}
     const Voxcap* voxcap;
     jint handle;
     int buffers;
@@ -41,15 +44,16 @@ void checkCloseWakesReader(const Voxcap& voxcap) {
     // Buffers of 4 s: the reader is certainly waiting when close comes.
     jint handle = open(voxcap, jni, 4 * tone::sampleRate * 2, 2);
     if (!check(handle != 0, "nopen opens a capture with long buffers")) return;
-    Reader reader{&voxcap, handle, 1};
-    HANDLE thread = reader.start();
+    std::unique_ptr<Reader> reader(new Reader(voxcap, handle, 1));
+    HANDLE thread = reader->start();
     Sleep(500);
     bool wasWaiting = WaitForSingleObject(thread, 0) == WAIT_TIMEOUT;
     double closeStart = millisecondsNow();
     voxcap.nclose(jni.env(), handle);
     double closeTook = millisecondsNow() - closeStart;
     bool readerReturned = joined(thread, 3000);
-    double readerTook = reader.returnedAt - closeStart;
+    double readerTook = reader->returnedAt - closeStart;
+    if (!readerReturned) reader.release();  // still in use by the stuck thread
     check(wasWaiting && readerReturned && readerTook < 500,
           "nclose from another thread releases a reader blocked in ngetBuffer",
           "reader %s before close, %s after it (%.0f ms)", wasWaiting ? "waiting" : "not waiting",
@@ -66,20 +70,25 @@ void checkTwoCaptures(const Voxcap& voxcap) {
         if (second) voxcap.nclose(jni.env(), second);
         return;
     }
-    Reader readers[2] = {{&voxcap, first, 4 * buffersPerSecond}, {&voxcap, second, 4 * buffersPerSecond}};
-    HANDLE threads[2] = {readers[0].start(), readers[1].start()};
-    bool ended = joined(threads[0], 10000) & joined(threads[1], 10000);
+    std::unique_ptr<Reader> readers[2] = {std::unique_ptr<Reader>(new Reader(voxcap, first, 4 * buffersPerSecond)),
+                                          std::unique_ptr<Reader>(new Reader(voxcap, second, 4 * buffersPerSecond))};
+    HANDLE threads[2] = {readers[0]->start(), readers[1]->start()};
+    bool ended = joined(threads[0], 10000) & joined(threads[1], 10000);  // & : join both either way
     voxcap.nclose(jni.env(), first);
     voxcap.nclose(jni.env(), second);
-    for (Reader& r : readers) {
+    if (!ended) {
+        check(false, "two captures keep delivering", "a reader is stuck");
+        for (auto& r : readers) r.release();  // still in use by a stuck thread
+        return;
+    }
+    for (auto& r : readers) {
         // Judge the last 2 s, once the backlog has settled.
-        std::vector<std::int16_t> last(r.samples.begin() + r.samples.size() / 2, r.samples.end());
+        std::vector<std::int16_t> last(r->samples.begin() + r->samples.size() / 2, r->samples.end());
         long at = tone::firstBreak(last);
-        check(ended && r.result == 0 && at < 0 && tone::peak(last) > 4000,
-              r.handle == first ? "the first of two captures keeps delivering the tone"
-                                : "the second of two captures keeps delivering the tone",
-              "reader %s, result %ld, break at %ld, peak %d", ended ? "done" : "stuck",
-              static_cast<long>(r.result), at, tone::peak(last));
+        check(r->result == 0 && at < 0 && tone::peak(last) > 4000,
+              r->handle == first ? "the first of two captures keeps delivering the tone"
+                                 : "the second of two captures keeps delivering the tone",
+              "result %ld, break at %ld, peak %d", static_cast<long>(r->result), at, tone::peak(last));
     }
 }
 

@@ -1,6 +1,8 @@
 package com.velk.orvanta.content.client.audio;
 
+import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicInteger;
+import java.util.concurrent.locks.LockSupport;
 
 /**
  * One recording from the default recording device, in signed or unsigned little-endian PCM as
@@ -21,7 +23,8 @@ import java.util.concurrent.atomic.AtomicInteger;
  *     recorded. One thread reads at a time; a second concurrent reader gets
  *     {@link IllegalStateException}.
  * <li>{@link #close} may come from any thread, also while a read is blocked; that read then
- *     returns {@code false} (end of capture) promptly. Closing again does nothing.
+ *     returns {@code false} (end of capture), or its buffer if it is recorded within a moment.
+ *     Closing again does nothing.
  * <li>After close has begun no call reaches the device any more: every later read returns
  *     {@code false}. A close can overtake a read that is about to start, so the end of the
  *     capture looks the same whenever it comes.
@@ -37,6 +40,8 @@ public final class AudioCapture implements AutoCloseable {
     private static final int READING = 1;
     private static final int CLOSED = 2;
     private static final int NATIVE_REFUSED = 1;
+    // How long close lets a read in progress come back by itself before the native close.
+    private static final long READ_GRACE_MS = 200;
 
     private final int handle;
     private final int sampleRate;
@@ -142,13 +147,26 @@ public final class AudioCapture implements AutoCloseable {
 
     /**
      * Stops recording and releases the device. Releases a read blocked in another thread, which
-     * then returns {@code false}. Only the first call does anything.
+     * then returns {@code false} (or its buffer, if the buffer is recorded first). Only the first
+     * call does anything; it returns within about {@value #READ_GRACE_MS} ms plus the device's
+     * own close time.
      */
     @Override
     public void close() {
         int before = state.getAndUpdate(s -> s | CLOSED);
-        if ((before & CLOSED) == 0) {
-            Voxcap.nclose(handle);
+        if ((before & CLOSED) != 0) return;
+        // The native close frees the capture. A read that has passed its check but not yet
+        // entered the native call would then reach freed memory, so a read in progress is given
+        // a moment to come back by itself (it does as soon as its buffer is recorded); one that
+        // is still blocked after that is inside the native call, where nclose releases it.
+        if ((before & READING) != 0) awaitReadReturn();
+        Voxcap.nclose(handle);
+    }
+
+    private void awaitReadReturn() {
+        long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(READ_GRACE_MS);
+        while ((state.get() & READING) != 0 && System.nanoTime() - deadline < 0) {
+            LockSupport.parkNanos(TimeUnit.MILLISECONDS.toNanos(1));
         }
     }
 

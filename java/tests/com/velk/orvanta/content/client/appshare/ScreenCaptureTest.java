@@ -1,15 +1,8 @@
 package com.velk.orvanta.content.client.appshare;
 
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
-import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 
-import java.util.ArrayList;
-import java.util.Arrays;
-import java.util.List;
-import java.util.concurrent.ExecutorService;
-import java.util.concurrent.Executors;
-import java.util.concurrent.Future;
 import org.junit.jupiter.api.Test;
 
 /** Against the simulated machine's screen: 1024 x 768, with a known pixel at every point. */
@@ -45,18 +38,6 @@ class ScreenCaptureTest {
     }
 
     @Test
-    void grabsFromSeveralThreadsAtOnceAgree() throws Exception {
-        ExecutorService threads = Executors.newFixedThreadPool(4);
-        try {
-            List<Future<int[]>> grabs = new ArrayList<>();
-            for (int i = 0; i < 8; i++) grabs.add(threads.submit(() -> ScreenCapture.grab(10, 20, 300, 200)));
-            for (Future<int[]> grab : grabs) assertArrayEquals(expected(10, 20, 300, 200, 0xFFFFFF), grab.get());
-        } finally {
-            threads.shutdown();
-        }
-    }
-
-    @Test
     void badSizesAreRefused() {
         assertThrows(IllegalArgumentException.class, () -> ScreenCapture.grab(0, 0, 0, 10));
         assertThrows(IllegalArgumentException.class, () -> ScreenCapture.grab(0, 0, 10, -1));
@@ -65,15 +46,11 @@ class ScreenCaptureTest {
     }
 
     @Test
-    void theNativeLeavesAnArrayOfTheWrongLengthAlone() {
-        for (int length : new int[] {5 * 4 - 1, 5 * 4 + 1}) {
-            int[] pixels = new int[length];
-            Arrays.fill(pixels, 7);
-            Deskcap.nGrabPixels(pixels, 0, 0, 5, 4);
-            assertEquals(length, Arrays.stream(pixels).filter(p -> p == 7).count());
-        }
-        Deskcap.nGrabPixels(null, 0, 0, 5, 4);
-        Deskcap.nGrabPixels(new int[0], 0, 0, 0, 0);
+    void theNativeLeavesArraysOfTheWrongLengthAloneAndSurvivesNull() {
+        int[] pixels = {7, 7, 7};
+        Deskcap.nGrabPixels(pixels, 0, 0, 2, 2);
+        assertArrayEquals(new int[] {7, 7, 7}, pixels);
+        Deskcap.nGrabPixels(null, 0, 0, 2, 2);
         // 65536 * 65536 wraps to 0 in 32 bits: must not pass for an empty picture.
         Deskcap.nGrabPixels(new int[0], 0, 0, 65536, 65536);
     }

@@ -1,0 +1,13 @@
+// Lets the Java tests script failures of the simulated machine that the libraries run on.
+#include <jni.h>
+
+#include <control.h>
+
+extern "C" JNIEXPORT void JNICALL Java_com_velk_orvanta_content_client_audio_SimulatedMachine_failNextRequeue(
+    JNIEnv*, jclass, jint code) {
+    dummy::fail(dummy::Call::WaveInAddBuffer, static_cast<uint32_t>(code));
+}
+
+extern "C" JNIEXPORT void JNICALL Java_com_velk_orvanta_content_client_audio_SimulatedMachine_reset(JNIEnv*, jclass) {
+    dummy::reset();
+}

@@ -1,0 +1,34 @@
+#!/bin/bash
+# demo.sh [BIN_DIR]: runs capture-demo.exe from BIN_DIR (default dist/win32) on Wine, with the
+# virtual microphone speaking a phrase and Notepad on the virtual screen. Writes out/demo/voice.wav
+# and out/demo/screen.png. The phrase repeats every 4 to 5 s; 8 s of recording hold it whole.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+phrase="Hello from Voxcap. This is the virtual microphone speaking."
+
+if [ "${1:-}" = --in-environment ]; then
+  # Inside tests/wine/env.sh: put something on the screen, then run the demo in the output folder.
+  bin=$2 out=$3
+  printf '%s\r\n' "Deskcap grabbed this screen." "" "Voxcap recorded: \"$phrase\"" >"$WINE_ENV_DIR/demo.txt"
+  wine notepad "$WINE_ENV_DIR/demo.txt" >/dev/null 2>&1 &
+  sleep 5
+  cd "$out"
+  timeout -k 10 120 wine "$bin/capture-demo.exe" 8 2>"$WINE_ENV_DIR/wine.log" | tr -d '\r' || {
+    grep -v '^ALSA lib' "$WINE_ENV_DIR/wine.log" | tail -n 20 >&2
+    exit 1
+  }
+  exit 0
+fi
+
+bin=$(cd "${1:-$root/dist/win32}" && pwd)
+out=$root/out/demo
+rm -rf "$out"
+mkdir -p "$out"
+echo "Running $bin/capture-demo.exe on Wine: the microphone says \"$phrase\""
+"$root/tests/wine/env.sh" --speak "$phrase" -- "$0" --in-environment "$bin" "$out"
+convert "$out/screen.bmp" "$out/screen.png"
+rm "$out/screen.bmp"
+echo "Results in ${out#"$root"/}:"
+echo "  voice.wav  $(soxi -d "$out/voice.wav") of audio, $(sox "$out/voice.wav" -n stat 2>&1 | sed -n 's/^RMS *amplitude: *//p') RMS"
+echo "  screen.png $(identify -format '%w x %h' "$out/screen.png") pixels"
