@@ -59,7 +59,7 @@ struct MicState {
     int devices;            // open devices
     int preparedHeaders;    // headers prepared and not yet unprepared
     int queuedBuffers;      // buffers in device queues
-    int addBufferCalls;     // waveInAddBuffer calls since reset()
+    int addBufferCalls;     // waveInAddBuffer calls since reset() (scripted failures aside)
     WAVEFORMATEX lastFormat; // the format of the last waveInOpen, query or not
 };
 DUMMY_API MicState mic_state();

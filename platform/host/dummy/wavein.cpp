@@ -199,99 +199,85 @@ MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT deviceId, LPCWAVEFORMATEX form
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI waveInPrepareHeader(HWAVEIN handle, LPWAVEHDR header, UINT size) {
+// Every device call as winmm makes it: a scripted failure first, then the handle, then the
+// call's own work on the device, all under the microphone's lock.
+template <typename Work>
+MMRESULT device_call(dummy::Call call, HWAVEIN handle, Work work) {
     Microphone& mic = microphone();
     std::lock_guard<std::mutex> hold(mic.lock);
     uint32_t code = 0;
-    if (dummy::take_failure(dummy::Call::WaveInPrepare, &code)) return code;
-    if (!mic.device(handle)) return MMSYSERR_INVALHANDLE;
-    if (!valid_header(header, size)) return MMSYSERR_INVALPARAM;
-    if (flags_of(header).fetch_or(WHDR_PREPARED) & WHDR_PREPARED) return MMSYSERR_NOERROR;
-    ++mic.prepared;
-    return MMSYSERR_NOERROR;
+    if (dummy::take_failure(call, &code)) return code;
+    Device* dev = mic.device(handle);
+    if (!dev) return MMSYSERR_INVALHANDLE;
+    return work(mic, *dev);
+}
+
+MMRESULT WINAPI waveInPrepareHeader(HWAVEIN handle, LPWAVEHDR header, UINT size) {
+    return device_call(dummy::Call::WaveInPrepare, handle, [&](Microphone& mic, Device&) -> MMRESULT {
+        if (!valid_header(header, size)) return MMSYSERR_INVALPARAM;
+        if (!(flags_of(header).fetch_or(WHDR_PREPARED) & WHDR_PREPARED)) ++mic.prepared;
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN handle, LPWAVEHDR header, UINT size) {
-    Microphone& mic = microphone();
-    std::lock_guard<std::mutex> hold(mic.lock);
-    uint32_t code = 0;
-    if (dummy::take_failure(dummy::Call::WaveInUnprepare, &code)) return code;
-    if (!mic.device(handle)) return MMSYSERR_INVALHANDLE;
-    if (!valid_header(header, size)) return MMSYSERR_INVALPARAM;
-    if (flags_of(header).load() & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-    if (flags_of(header).fetch_and(~WHDR_PREPARED) & WHDR_PREPARED) --mic.prepared;
-    return MMSYSERR_NOERROR;
+    return device_call(dummy::Call::WaveInUnprepare, handle, [&](Microphone& mic, Device&) -> MMRESULT {
+        if (!valid_header(header, size)) return MMSYSERR_INVALPARAM;
+        if (flags_of(header).load() & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+        if (flags_of(header).fetch_and(~WHDR_PREPARED) & WHDR_PREPARED) --mic.prepared;
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT WINAPI waveInAddBuffer(HWAVEIN handle, LPWAVEHDR header, UINT size) {
-    Microphone& mic = microphone();
-    std::lock_guard<std::mutex> hold(mic.lock);
-    ++mic.add_calls;
-    uint32_t code = 0;
-    if (dummy::take_failure(dummy::Call::WaveInAddBuffer, &code)) return code;
-    Device* dev = mic.device(handle);
-    if (!dev) return MMSYSERR_INVALHANDLE;
-    if (!valid_header(header, size)) return MMSYSERR_INVALPARAM;
-    DWORD flags = flags_of(header).load();
-    if (!(flags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
-    if (flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-    header->dwBytesRecorded = 0;
-    flags_of(header).store((flags & ~WHDR_DONE) | WHDR_INQUEUE);
-    dev->queue.push_back(header);
-    if (dev->queue.size() == 1) mic.begin_head(*dev, Clock::now());
-    mic.wake.notify_all();
-    return MMSYSERR_NOERROR;
+    return device_call(dummy::Call::WaveInAddBuffer, handle, [&](Microphone& mic, Device& dev) -> MMRESULT {
+        ++mic.add_calls;
+        if (!valid_header(header, size)) return MMSYSERR_INVALPARAM;
+        DWORD flags = flags_of(header).load();
+        if (!(flags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+        if (flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+        header->dwBytesRecorded = 0;
+        flags_of(header).store((flags & ~WHDR_DONE) | WHDR_INQUEUE);
+        dev.queue.push_back(header);
+        if (dev.queue.size() == 1) mic.begin_head(dev, Clock::now());
+        mic.wake.notify_all();
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT WINAPI waveInStart(HWAVEIN handle) {
-    Microphone& mic = microphone();
-    std::lock_guard<std::mutex> hold(mic.lock);
-    uint32_t code = 0;
-    if (dummy::take_failure(dummy::Call::WaveInStart, &code)) return code;
-    Device* dev = mic.device(handle);
-    if (!dev) return MMSYSERR_INVALHANDLE;
-    if (dev->started) return MMSYSERR_NOERROR;
-    dev->started = true;
-    dev->started_at = Clock::now();
-    if (!dev->queue.empty()) mic.begin_head(*dev, dev->started_at);
-    mic.wake.notify_all();
-    return MMSYSERR_NOERROR;
+    return device_call(dummy::Call::WaveInStart, handle, [](Microphone& mic, Device& dev) -> MMRESULT {
+        if (dev.started) return MMSYSERR_NOERROR;
+        dev.started = true;
+        dev.started_at = Clock::now();
+        if (!dev.queue.empty()) mic.begin_head(dev, dev.started_at);
+        mic.wake.notify_all();
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT WINAPI waveInStop(HWAVEIN handle) {
-    Microphone& mic = microphone();
-    std::lock_guard<std::mutex> hold(mic.lock);
-    uint32_t code = 0;
-    if (dummy::take_failure(dummy::Call::WaveInStop, &code)) return code;
-    Device* dev = mic.device(handle);
-    if (!dev) return MMSYSERR_INVALHANDLE;
-    mic.stop(*dev);
-    return MMSYSERR_NOERROR;
+    return device_call(dummy::Call::WaveInStop, handle, [](Microphone& mic, Device& dev) -> MMRESULT {
+        mic.stop(dev);
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT WINAPI waveInReset(HWAVEIN handle) {
-    Microphone& mic = microphone();
-    std::lock_guard<std::mutex> hold(mic.lock);
-    uint32_t code = 0;
-    if (dummy::take_failure(dummy::Call::WaveInReset, &code)) return code;
-    Device* dev = mic.device(handle);
-    if (!dev) return MMSYSERR_INVALHANDLE;
-    mic.stop(*dev);
-    while (!dev->queue.empty()) mic.return_head(*dev, 0);
-    return MMSYSERR_NOERROR;
+    return device_call(dummy::Call::WaveInReset, handle, [](Microphone& mic, Device& dev) -> MMRESULT {
+        mic.stop(dev);
+        while (!dev.queue.empty()) mic.return_head(dev, 0);
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT WINAPI waveInClose(HWAVEIN handle) {
-    Microphone& mic = microphone();
-    std::lock_guard<std::mutex> hold(mic.lock);
-    uint32_t code = 0;
-    if (dummy::take_failure(dummy::Call::WaveInClose, &code)) return code;
-    Device* dev = mic.device(handle);
-    if (!dev) return MMSYSERR_INVALHANDLE;
-    if (!dev->queue.empty()) return WAVERR_STILLPLAYING;
-    if (!mic.lose_close) mic.notify(dev->event);
-    mic.devices.erase(reinterpret_cast<uintptr_t>(handle));
-    return MMSYSERR_NOERROR;
+    return device_call(dummy::Call::WaveInClose, handle, [&](Microphone& mic, Device& dev) -> MMRESULT {
+        if (!dev.queue.empty()) return WAVERR_STILLPLAYING;
+        if (!mic.lose_close) mic.notify(dev.event);
+        mic.devices.erase(reinterpret_cast<uintptr_t>(handle));
+        return MMSYSERR_NOERROR;
+    });
 }
 
 namespace dummy {
