@@ -8,13 +8,15 @@ namespace {
 
 void describe_format(CaptureBlock* block) {
     WAVEFORMATEX& format = block->format;
-    // Whole bytes per sample, truncated: 12 bits count as one byte.
-    int32_t bytesPerSample = block->bitsPerSample / 8;
+    // Whole bytes per sample, truncated: 12 bits count as one byte. The products are taken
+    // modulo 2^32, so hostile values wrap instead of overflowing a signed int.
+    uint32_t bytesPerSample = static_cast<uint32_t>(block->bitsPerSample / 8);
+    uint32_t channels = static_cast<uint32_t>(block->channels);
     format.wFormatTag = WAVE_FORMAT_PCM;
     format.nChannels = static_cast<WORD>(block->channels);
     format.nSamplesPerSec = static_cast<DWORD>(block->sampleRate);
-    format.nAvgBytesPerSec = static_cast<DWORD>(bytesPerSample * block->channels * block->sampleRate);
-    format.nBlockAlign = static_cast<WORD>(bytesPerSample * block->channels);
+    format.nAvgBytesPerSec = bytesPerSample * channels * static_cast<uint32_t>(block->sampleRate);
+    format.nBlockAlign = static_cast<WORD>(bytesPerSample * channels);
     format.wBitsPerSample = static_cast<WORD>(block->bitsPerSample);
     format.cbSize = 0;
 }

@@ -1,0 +1,156 @@
+// Latencies around a reader blocked in ngetBuffer, on the simulated machine:
+// - wake-up: from the device marking a buffer done to ngetBuffer returning, against a bare
+//   event hand-over between two threads (SetEvent to WaitForSingleObject returning);
+// - close: from nclose being called to both it and the blocked reader having returned,
+//   against nclose with no reader.
+// Each runs many samples once and reports the median and the 99th percentile or the maximum.
+#include <benchmark/benchmark.h>
+
+#include <com_velk_orvanta_content_client_audio_Voxcap.h>
+#include <control.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "pinning_jni.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr jint kBufferBytes = 64;
+constexpr int kWakeSamples = 2000;
+constexpr int kCloseSamples = 50;
+
+double microseconds(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+
+double percentile(std::vector<double> samples, double p) {
+    std::sort(samples.begin(), samples.end());
+    return samples[static_cast<size_t>(p * static_cast<double>(samples.size() - 1))];
+}
+
+void report(benchmark::State& state, const std::vector<double>& us, const char* high, double p) {
+    state.counters["median_us"] = percentile(us, 0.5);
+    state.counters[high] = percentile(us, p);
+}
+
+jint openManual(PinningJni& vm) {
+    dummy::reset();
+    dummy::mic_manual(true);
+    return Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(vm.env(), nullptr, 8000, 1, 16, kBufferBytes, 4);
+}
+
+// Lets the other thread get into its wait before the clock starts.
+void settle() { std::this_thread::sleep_for(std::chrono::microseconds(200)); }
+
+void wakeUpLatency(benchmark::State& state) {
+    PinningJni vm;
+    std::vector<jbyte> dest(kBufferBytes);
+    const jint handle = openManual(vm);
+    if (!handle) return state.SkipWithError("nopen failed");
+    for (auto _ : state) {
+        std::vector<Clock::time_point> returned(kWakeSamples);
+        std::atomic<int> entered{0}, done{0};
+        std::thread reader([&] {
+            for (int i = 0; i < kWakeSamples; ++i) {
+                entered.store(i + 1);
+                Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuffer(vm.env(), nullptr, handle,
+                                                                             vm.array(dest), 0, kBufferBytes);
+                returned[i] = Clock::now();
+                done.store(i + 1, std::memory_order_release);
+            }
+        });
+        std::vector<double> us;
+        for (int i = 0; i < kWakeSamples; ++i) {
+            while (entered.load() <= i) std::this_thread::yield();
+            settle();
+            const Clock::time_point start = Clock::now();
+            dummy::mic_complete();
+            while (done.load(std::memory_order_acquire) <= i) std::this_thread::yield();
+            us.push_back(microseconds(returned[i] - start));
+        }
+        reader.join();
+        report(state, us, "p99_us", 0.99);
+    }
+    Java_com_velk_orvanta_content_client_audio_Voxcap_nclose(vm.env(), nullptr, handle);
+}
+
+void eventWakeUpBaseline(benchmark::State& state) {
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    for (auto _ : state) {
+        std::vector<Clock::time_point> returned(kWakeSamples);
+        std::atomic<int> entered{0}, done{0};
+        std::thread waiter([&] {
+            for (int i = 0; i < kWakeSamples; ++i) {
+                entered.store(i + 1);
+                WaitForSingleObject(event, INFINITE);
+                returned[i] = Clock::now();
+                done.store(i + 1, std::memory_order_release);
+            }
+        });
+        std::vector<double> us;
+        for (int i = 0; i < kWakeSamples; ++i) {
+            while (entered.load() <= i) std::this_thread::yield();
+            settle();
+            const Clock::time_point start = Clock::now();
+            SetEvent(event);
+            while (done.load(std::memory_order_acquire) <= i) std::this_thread::yield();
+            us.push_back(microseconds(returned[i] - start));
+        }
+        waiter.join();
+        report(state, us, "p99_us", 0.99);
+    }
+    CloseHandle(event);
+}
+
+void closeWithBlockedReader(benchmark::State& state) {
+    for (auto _ : state) {
+        std::vector<double> us;
+        for (int i = 0; i < kCloseSamples; ++i) {
+            PinningJni vm;
+            std::vector<jbyte> dest(kBufferBytes);
+            const jint handle = openManual(vm);
+            if (!handle) return state.SkipWithError("nopen failed");
+            std::atomic<bool> entered{false};
+            Clock::time_point readerOut;
+            std::thread reader([&] {
+                entered.store(true);
+                Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuffer(vm.env(), nullptr, handle,
+                                                                             vm.array(dest), 0, kBufferBytes);
+                readerOut = Clock::now();
+            });
+            while (!entered.load()) std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            const Clock::time_point start = Clock::now();
+            Java_com_velk_orvanta_content_client_audio_Voxcap_nclose(vm.env(), nullptr, handle);
+            const Clock::time_point closeOut = Clock::now();
+            reader.join();
+            us.push_back(microseconds(std::max(closeOut, readerOut) - start));
+        }
+        report(state, us, "max_us", 1.0);
+    }
+}
+
+void closeWithoutReaderBaseline(benchmark::State& state) {
+    for (auto _ : state) {
+        std::vector<double> us;
+        for (int i = 0; i < kCloseSamples; ++i) {
+            PinningJni vm;
+            const jint handle = openManual(vm);
+            if (!handle) return state.SkipWithError("nopen failed");
+            const Clock::time_point start = Clock::now();
+            Java_com_velk_orvanta_content_client_audio_Voxcap_nclose(vm.env(), nullptr, handle);
+            us.push_back(microseconds(Clock::now() - start));
+        }
+        report(state, us, "max_us", 1.0);
+    }
+}
+
+BENCHMARK(wakeUpLatency)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(eventWakeUpBaseline)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(closeWithBlockedReader)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(closeWithoutReaderBaseline)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace

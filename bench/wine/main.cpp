@@ -1,0 +1,132 @@
+// wine_bench: figures of the shipped DLLs on Wine, each beside a baseline from the same run.
+// - close: nclose while a reader is blocked in ngetBuffer, until both have returned, against
+//   nclose with no reader (run with a recording device: tests/wine/env.sh provides one);
+// - grab: nGrabPixels of the whole screen against the bare GDI path (BitBlt and GetDIBits into
+//   a buffer that is kept), as a ratio of medians.
+// Prints one "name key=value ..." line per figure, for bench/run.sh.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "fake_jni.h"
+#include "libraries.h"
+
+namespace {
+
+constexpr jint kRate = 8000;
+constexpr jint kBufferBytes = 16000;  // a second of audio: the reader is sure to be waiting
+constexpr int kCloseSamples = 10;
+constexpr int kGrabRounds = 30;
+
+double millisecondsNow() {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double median(std::vector<double> samples) {
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+void print(const char* name, const std::vector<double>& ms) {
+    std::printf("%s median_ms=%.3f max_ms=%.3f samples=%zu\n", name, median(ms),
+                *std::max_element(ms.begin(), ms.end()), ms.size());
+}
+
+struct Reader {
+    const Voxcap* voxcap;
+    FakeJni* jni;
+    jint handle;
+    jbyteArray dest;
+    double returnedAt;
+};
+
+DWORD WINAPI readOnce(void* context) {
+    auto* reader = static_cast<Reader*>(context);
+    reader->voxcap->ngetBuffer(reader->jni->env(), reader->handle, reader->dest, 0, kBufferBytes);
+    reader->returnedAt = millisecondsNow();
+    return 0;
+}
+
+// Returns false when no capture could be opened (no recording device).
+bool closeFigures(const Voxcap& voxcap) {
+    std::vector<double> blocked, alone;
+    for (int i = 0; i < kCloseSamples; ++i) {
+        FakeJni jni;
+        jint handle = voxcap.nopen(jni.env(), kRate, 1, 16, kBufferBytes, 4);
+        if (!handle) return false;
+        Reader reader{&voxcap, &jni, handle, jni.newByteArray(kBufferBytes), 0};
+        HANDLE thread = CreateThread(nullptr, 0, readOnce, &reader, 0, nullptr);
+        Sleep(200);
+        double start = millisecondsNow();
+        voxcap.nclose(jni.env(), handle);
+        double closed = millisecondsNow();
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        blocked.push_back(std::max(closed, reader.returnedAt) - start);
+
+        handle = voxcap.nopen(jni.env(), kRate, 1, 16, kBufferBytes, 4);
+        if (!handle) return false;
+        Sleep(50);
+        start = millisecondsNow();
+        voxcap.nclose(jni.env(), handle);
+        alone.push_back(millisecondsNow() - start);
+    }
+    print("wine_close_with_blocked_reader", blocked);
+    print("wine_close_without_reader", alone);
+    return true;
+}
+
+void grabFigures(const Deskcap& deskcap) {
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    FakeJni jni;
+    jintArray pixels = jni.newIntArray(width * height);
+
+    HDC screen = GetWindowDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ replaced = SelectObject(memory, bitmap);
+    BITMAPINFO layout{};
+    layout.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    layout.bmiHeader.biWidth = width;
+    layout.bmiHeader.biHeight = -height;
+    layout.bmiHeader.biPlanes = 1;
+    layout.bmiHeader.biBitCount = 32;
+    layout.bmiHeader.biCompression = BI_RGB;
+    std::vector<DWORD> buffer(static_cast<size_t>(width) * static_cast<size_t>(height));
+
+    std::vector<double> grab, bare;
+    for (int i = 0; i < kGrabRounds; ++i) {
+        double start = millisecondsNow();
+        deskcap.nGrabPixels(jni.env(), pixels, 0, 0, width, height);
+        grab.push_back(millisecondsNow() - start);
+        start = millisecondsNow();
+        BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+        GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), buffer.data(), &layout, DIB_RGB_COLORS);
+        bare.push_back(millisecondsNow() - start);
+    }
+    SelectObject(memory, replaced);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+
+    std::printf("wine_grab_screen width=%d height=%d\n", width, height);
+    print("wine_nGrabPixels", grab);
+    print("wine_bitblt_getdibits", bare);
+    std::printf("wine_grab_ratio ratio=%.3f\n", median(grab) / median(bare));
+}
+
+}  // namespace
+
+int main() {
+    Voxcap voxcap;
+    Deskcap deskcap;
+    if (!voxcap.load() || !deskcap.load()) return 1;
+    if (!closeFigures(voxcap)) std::printf("wine_close_with_blocked_reader skipped=no-recording-device\n");
+    grabFigures(deskcap);
+    return 0;
+}
