@@ -4,7 +4,8 @@
 
 DIST := dist
 
-.PHONY: all demo test bootstrap build build-host build-win32 jar test-host test-sanitizers test-win32 test-java clean
+.PHONY: all demo test bench bootstrap build build-host build-win32 jar test-host test-sanitizers test-win32 test-java \
+        test-fuzz test-valgrind clean
 
 all: build
 
@@ -42,7 +43,20 @@ jar: build
 test-java: jar
 	java/run-tests.sh build/host $(DIST)/orvanta-natives.jar
 
-test: test-host test-win32 test-sanitizers test-java
+# A bounded fuzz run; `tests/fuzz/run.sh build/host-fuzz 600` runs longer on demand.
+test-fuzz: bootstrap
+	cmake --preset host-fuzz >/dev/null
+	cmake --build --preset host-fuzz
+	ctest --preset host-fuzz -R fuzz_replay
+	tests/fuzz/run.sh build/host-fuzz 15
+
+test-valgrind: build-host
+	tools/valgrind.sh build/host
+
+test: test-host test-win32 test-sanitizers test-fuzz test-valgrind test-java
+
+bench: build
+	bench/run.sh build/host build/win32
 
 demo: jar
 	tools/demo.sh $(DIST)/win32

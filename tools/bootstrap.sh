@@ -2,7 +2,7 @@
 # Installs what building and testing need on Debian 12, as root. Quick when all is present.
 set -eu
 
-packages="make cmake g++ clang libclang-rt-14-dev valgrind
+packages="make cmake g++ clang libclang-rt-14-dev valgrind python3
   libgtest-dev libgmock-dev libbenchmark-dev
   openjdk-17-jdk-headless junit5
   g++-mingw-w64-i686 binutils-mingw-w64-i686
