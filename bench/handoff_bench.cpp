@@ -46,24 +46,27 @@ void ngetBufferAllReady(benchmark::State& state) {
     Java_com_velk_orvanta_content_client_audio_Voxcap_nclose(vm.env(), nullptr, handle);
 }
 
-// The baseline: the same bytes, out of as many freshly recorded buffers, into one array.
+// The baseline: the same bytes, out of as many freshly recorded buffers from the same heap
+// (whole pages, as the capture's buffers are), into one array.
 void memcpyBaseline(benchmark::State& state) {
     const size_t size = static_cast<size_t>(state.range(0));
-    std::vector<std::vector<char>> ring(kRing, std::vector<char>(size));
+    std::vector<char*> ring(kRing);
+    for (char*& buffer : ring) buffer = static_cast<char*>(GlobalAlloc(GMEM_ZEROINIT, size));
     std::vector<char> dest(size);
     uint64_t position = 0;
     for (auto _ : state) {
         // Written byte by byte as the stand-in's device writes them, so they sit in the cache alike.
-        for (auto& buffer : ring)
-            for (char& byte : buffer) byte = static_cast<char>(dummy::signal_byte(position++));
+        for (char* buffer : ring)
+            for (size_t i = 0; i < size; ++i) buffer[i] = static_cast<char>(dummy::signal_byte(position++));
         const Clock::time_point start = Clock::now();
-        for (auto& buffer : ring) {
-            std::memcpy(dest.data(), buffer.data(), size);
+        for (char* buffer : ring) {
+            std::memcpy(dest.data(), buffer, size);
             benchmark::ClobberMemory();
         }
         state.SetIterationTime(seconds(Clock::now() - start) / kRing);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+    for (char* buffer : ring) GlobalFree(buffer);
 }
 
 // The second baseline: the same copies, each followed by giving the buffer back to the device

@@ -239,10 +239,11 @@ MMRESULT WINAPI waveInAddBuffer(HWAVEIN handle, LPWAVEHDR header, UINT size) {
         header->dwBytesRecorded = 0;
         flags_of(header).store((flags & ~WHDR_DONE) | WHDR_INQUEUE);
         dev.queue.push_back(header);
-        // Only a new head buffer changes when the hardware thread must next record.
+        // Only a new head buffer of a running device changes when the hardware thread must
+        // next record.
         if (dev.queue.size() == 1) {
             mic.begin_head(dev, Clock::now());
-            mic.wake.notify_all();
+            if (dev.started && !mic.manual) mic.wake.notify_all();
         }
         return MMSYSERR_NOERROR;
     });
