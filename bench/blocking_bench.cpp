@@ -45,63 +45,53 @@ jint openManual(PinningJni& vm) {
 // Lets the other thread get into its wait before the clock starts.
 void settle() { std::this_thread::sleep_for(std::chrono::microseconds(200)); }
 
+// Times kWakeSamples wake-ups: a thread calls `wait` over and over; each time it is inside,
+// `wake` is called and the clock runs until `wait` has returned.
+template <typename Wait, typename Wake>
+std::vector<double> wakeUpSamples(Wait wait, Wake wake) {
+    std::vector<Clock::time_point> returned(kWakeSamples);
+    std::atomic<int> entered{0}, done{0};
+    std::thread waiter([&] {
+        for (int i = 0; i < kWakeSamples; ++i) {
+            entered.store(i + 1);
+            wait();
+            returned[i] = Clock::now();
+            done.store(i + 1, std::memory_order_release);
+        }
+    });
+    std::vector<double> us;
+    for (int i = 0; i < kWakeSamples; ++i) {
+        while (entered.load() <= i) std::this_thread::yield();
+        settle();
+        const Clock::time_point start = Clock::now();
+        wake();
+        while (done.load(std::memory_order_acquire) <= i) std::this_thread::yield();
+        us.push_back(microseconds(returned[i] - start));
+    }
+    waiter.join();
+    return us;
+}
+
 void wakeUpLatency(benchmark::State& state) {
     PinningJni vm;
     std::vector<jbyte> dest(kBufferBytes);
     const jint handle = openManual(vm);
     if (!handle) return state.SkipWithError("nopen failed");
     for (auto _ : state) {
-        std::vector<Clock::time_point> returned(kWakeSamples);
-        std::atomic<int> entered{0}, done{0};
-        std::thread reader([&] {
-            for (int i = 0; i < kWakeSamples; ++i) {
-                entered.store(i + 1);
-                Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuffer(vm.env(), nullptr, handle,
-                                                                             vm.array(dest), 0, kBufferBytes);
-                returned[i] = Clock::now();
-                done.store(i + 1, std::memory_order_release);
-            }
-        });
-        std::vector<double> us;
-        for (int i = 0; i < kWakeSamples; ++i) {
-            while (entered.load() <= i) std::this_thread::yield();
-            settle();
-            const Clock::time_point start = Clock::now();
-            dummy::mic_complete();
-            while (done.load(std::memory_order_acquire) <= i) std::this_thread::yield();
-            us.push_back(microseconds(returned[i] - start));
-        }
-        reader.join();
-        report(state, us, "p99_us", 0.99);
+        auto read = [&] {
+            Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuffer(vm.env(), nullptr, handle, vm.array(dest), 0,
+                                                                         kBufferBytes);
+        };
+        report(state, wakeUpSamples(read, [] { dummy::mic_complete(); }), "p99_us", 0.99);
     }
     Java_com_velk_orvanta_content_client_audio_Voxcap_nclose(vm.env(), nullptr, handle);
 }
 
 void eventWakeUpBaseline(benchmark::State& state) {
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    for (auto _ : state) {
-        std::vector<Clock::time_point> returned(kWakeSamples);
-        std::atomic<int> entered{0}, done{0};
-        std::thread waiter([&] {
-            for (int i = 0; i < kWakeSamples; ++i) {
-                entered.store(i + 1);
-                WaitForSingleObject(event, INFINITE);
-                returned[i] = Clock::now();
-                done.store(i + 1, std::memory_order_release);
-            }
-        });
-        std::vector<double> us;
-        for (int i = 0; i < kWakeSamples; ++i) {
-            while (entered.load() <= i) std::this_thread::yield();
-            settle();
-            const Clock::time_point start = Clock::now();
-            SetEvent(event);
-            while (done.load(std::memory_order_acquire) <= i) std::this_thread::yield();
-            us.push_back(microseconds(returned[i] - start));
-        }
-        waiter.join();
-        report(state, us, "p99_us", 0.99);
-    }
+    for (auto _ : state)
+        report(state, wakeUpSamples([&] { WaitForSingleObject(event, INFINITE); }, [&] { SetEvent(event); }),
+               "p99_us", 0.99);
     CloseHandle(event);
 }
 
