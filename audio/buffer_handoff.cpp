@@ -12,7 +12,8 @@ constexpr jint kHandedOver = 0;
 constexpr jint kRefused = 1;
 
 // The event is shared by every capture open at the same time, so another capture's reader
-// may take the notice meant for this one: look at the header again at least this often.
+// may take the notice meant for this one, and nothing orders a notice after the done flag it
+// reports: look at the header again at least this often rather than wait for a later notice.
 constexpr DWORD kRecheckMs = 20;
 
 // Keeps the block alive while this thread is inside the call, even if close gives up on it.
