@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "dib_layout.h"
 #include "fake_jni.h"
 #include "libraries.h"
 
@@ -111,13 +112,7 @@ void grabFigures(const Deskcap& deskcap) {
     HDC memory = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
     HGDIOBJ replaced = SelectObject(memory, bitmap);
-    BITMAPINFO layout{};
-    layout.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    layout.bmiHeader.biWidth = width;
-    layout.bmiHeader.biHeight = -height;
-    layout.bmiHeader.biPlanes = 1;
-    layout.bmiHeader.biBitCount = 32;
-    layout.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO layout = topDownRgb32(width, height);
     std::vector<DWORD> buffer(static_cast<size_t>(width) * static_cast<size_t>(height));
 
     std::vector<jint> copy(buffer.size());

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "dib_layout.h"
+
 namespace pattern {
 
 namespace {
@@ -11,13 +13,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     std::vector<DWORD> bits(width * height);
     for (int r = 0; r < height; ++r)
         for (int c = 0; c < width; ++c) bits[r * width + c] = pixel(c, r);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = topDownRgb32(width, height);
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, bits.data(), &info, DIB_RGB_COLORS);
