@@ -1,5 +1,8 @@
-// The simulated machine as a whole: scripted failures and the reset that tests start from.
+// The simulated machine as a whole: scripted failures, the census of the shared kernel, and the
+// reset that tests start from.
 #include "machine.h"
+
+#include <kernel.h>
 
 #include <mutex>
 
@@ -14,6 +17,11 @@ struct Script {
 
 std::mutex script_lock;
 Script scripts[static_cast<int>(Call::Count)];
+
+// The shared kernel asks before each allocation and event whether a failure was scripted.
+[[maybe_unused]] const bool kernel_hooked = (host::kernel_faults = [](host::KernelCall call) {
+    return take_failure(call == host::KernelCall::GlobalAlloc ? Call::GlobalAlloc : Call::CreateEvent);
+}, true);
 
 }  // namespace
 
@@ -39,6 +47,13 @@ void reset_failures() {
     std::lock_guard<std::mutex> hold(script_lock);
     for (Script& script : scripts) script = Script{};
 }
+
+KernelState kernel_state() {
+    host::KernelCensus census = host::kernel_census();
+    return KernelState{census.handles, census.allocations, census.bytes};
+}
+
+bool event_exists(const char* name) { return host::event_exists(name); }
 
 void reset() {
     reset_failures();

@@ -1,4 +1,5 @@
-// Kernel objects of the simulated machine: the global heap, events, time and the last error.
+// Kernel objects of every Linux backend: the global heap, events, time and the last error.
+// This is real code, not a simulation: the simulated machine and the real backend share it.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -11,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "machine.h"
+#include "kernel.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ DWORD WINAPI GetTickCount(void) {
 void WINAPI Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
-    if (bytes > largest_block || dummy::take_failure(dummy::Call::GlobalAlloc)) {
+    if (bytes > largest_block || host::injected_failure(host::KernelCall::GlobalAlloc)) {
         last_error = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;
     }
@@ -126,7 +127,7 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL block) {
 }
 
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name) {
-    if (dummy::take_failure(dummy::Call::CreateEvent)) {
+    if (host::injected_failure(host::KernelCall::CreateEvent)) {
         last_error = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;
     }
@@ -200,20 +201,24 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     return TRUE;
 }
 
-namespace dummy {
+namespace host {
 
-KernelState kernel_state() {
-    KernelState state{};
+bool (*kernel_faults)(KernelCall) = nullptr;
+
+bool injected_failure(KernelCall call) { return kernel_faults && kernel_faults(call); }
+
+KernelCensus kernel_census() {
+    KernelCensus census{};
     {
         Objects& all = objects();
         std::lock_guard<std::mutex> hold(all.lock);
-        state.handles = static_cast<int>(all.handles.size());
+        census.handles = static_cast<int>(all.handles.size());
     }
     Heap& h = heap();
     std::lock_guard<std::mutex> hold(h.lock);
-    state.allocations = static_cast<int>(h.blocks.size());
-    state.bytes = h.bytes;
-    return state;
+    census.allocations = static_cast<int>(h.blocks.size());
+    census.bytes = h.bytes;
+    return census;
 }
 
 bool event_exists(const char* name) {
@@ -223,4 +228,4 @@ bool event_exists(const char* name) {
     return found != all.names.end() && !found->second.expired();
 }
 
-}  // namespace dummy
+}  // namespace host

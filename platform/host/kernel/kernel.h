@@ -1,0 +1,25 @@
+// What the kernel shared by the Linux backends offers the backends themselves, beyond the
+// Windows calls it implements.
+#pragma once
+
+#include <windows.h>
+
+namespace host {
+
+enum class KernelCall { GlobalAlloc, CreateEvent };
+
+// A backend that scripts failures (the simulated machine) sets this hook; the kernel then asks
+// it before each of those calls whether the call is to fail. The real backend leaves it unset.
+extern bool (*kernel_faults)(KernelCall call);
+bool injected_failure(KernelCall call);
+
+struct KernelCensus {
+    int handles;        // open kernel handles
+    int allocations;    // live GlobalAlloc blocks
+    size_t bytes;       // their total size
+};
+KernelCensus kernel_census();
+// Whether some open handle still holds the event of that name.
+bool event_exists(const char* name);
+
+}  // namespace host
