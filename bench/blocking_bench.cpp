@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "pinning_jni.h"
+#include "bare_jni.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ void report(benchmark::State& state, const std::vector<double>& us, const char* 
     state.counters[high] = percentile(us, p);
 }
 
-jint openManual(PinningJni& vm) {
+jint openManual(BareJni& vm) {
     dummy::reset();
     dummy::mic_manual(true);
     return Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(vm.env(), nullptr, 8000, 1, 16, kBufferBytes, 4);
@@ -73,7 +73,7 @@ std::vector<double> wakeUpSamples(Wait wait, Wake wake) {
 }
 
 void wakeUpLatency(benchmark::State& state) {
-    PinningJni vm;
+    BareJni vm;
     std::vector<jbyte> dest(kBufferBytes);
     const jint handle = openManual(vm);
     if (!handle) return state.SkipWithError("nopen failed");
@@ -99,7 +99,7 @@ void closeWithBlockedReader(benchmark::State& state) {
     for (auto _ : state) {
         std::vector<double> us;
         for (int i = 0; i < kCloseSamples; ++i) {
-            PinningJni vm;
+            BareJni vm;
             std::vector<jbyte> dest(kBufferBytes);
             const jint handle = openManual(vm);
             if (!handle) return state.SkipWithError("nopen failed");
@@ -127,7 +127,7 @@ void closeWithoutReaderBaseline(benchmark::State& state) {
     for (auto _ : state) {
         std::vector<double> us;
         for (int i = 0; i < kCloseSamples; ++i) {
-            PinningJni vm;
+            BareJni vm;
             const jint handle = openManual(vm);
             if (!handle) return state.SkipWithError("nopen failed");
             const Clock::time_point start = Clock::now();

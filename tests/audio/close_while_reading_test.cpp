@@ -58,6 +58,29 @@ TEST_F(CaptureTest, CloseWithLostNoticeAndBlockedReaderStaysBounded) {
     EXPECT_LE(ms, 3000);
 }
 
+// A reader stalled inside the call (here in the VM, as a collection can stall it) past close's
+// bound: close returns without it, and the reader, when it comes out, frees the block. Under
+// the sanitizers and valgrind a block freed by close itself shows as a use after free.
+TEST_F(CaptureTest, ReaderThatOutlivesClosesBoundFreesTheBlockOnItsWayOut) {
+    dummy::mic_manual(true);
+    jint handle = open(kSize, 4);
+    ASSERT_NE(handle, 0);
+    jbyteArray dest = jni.newByteArray(kSize);
+    int allocations = dummy::kernel_state().allocations;
+    jni.holdLengthQueries(true);
+    jint result = -1;
+    std::thread reader([&] { result = read(handle, dest, 0, kSize); });
+    while (jni.lengthQueries() == 0) std::this_thread::yield();
+    long ms = millisecondsTaken([&] { close(handle); });
+    EXPECT_LT(ms, 3000);
+    EXPECT_EQ(dummy::mic_state().devices, 0) << "close shut the device without the reader";
+    EXPECT_EQ(dummy::kernel_state().allocations, allocations) << "the block went while a reader was inside";
+    jni.holdLengthQueries(false);
+    reader.join();
+    EXPECT_EQ(result, 1);
+    EXPECT_LT(dummy::kernel_state().allocations, allocations) << "the last reader out kept the block";
+}
+
 TEST_F(CaptureTest, TwoCapturesSharingTheEventBothKeepDelivering) {
     jint first = open(kSize / 4, 8);
     jint second = open(kSize / 4, 8);

@@ -27,7 +27,7 @@ jint record(const Voxcap& voxcap, FakeJni& jni, jint handle, jbyteArray dest, in
 
 bool untouchedBytes(FakeJni& jni, jbyteArray array, jsize from, jsize to);
 
-// Empty when the fake JNI saw no misuse and every pinned array was released.
+// Empty when the fake JNI saw no misuse.
 const char* jniMisuse(const FakeJni& jni);
 
 double millisecondsNow();
