@@ -18,7 +18,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/classes" "$work/empty"
 find "$here/tests" -name '*.java' >"$work/sources"
-javac --release 8 -Xlint:all,-options -Werror -d "$work/classes" -cp "$classes:$junit" @"$work/sources"
+# 11, not 8: the debugger interface (com.sun.jdi) is not part of the Java 8 API.
+javac --release 11 -Xlint:all,-options -Werror -d "$work/classes" -cp "$classes:$junit" @"$work/sources"
 
 passed=0
 failed=0
@@ -51,6 +52,8 @@ run() {
 
 run "natives from java.library.path" "$classes" "$host/bin" \
     com.velk.orvanta.content.client.audio.AudioCaptureTest \
+    com.velk.orvanta.content.client.audio.AudioCaptureCloseTest \
+    com.velk.orvanta.content.client.audio.HeldCaptureThreadTest \
     com.velk.orvanta.content.client.appshare.ScreenCaptureTest \
     com.velk.orvanta.content.client.natives.LibraryPathLoadingTest
 run "natives from the jar" "$jar" "$work/empty" \

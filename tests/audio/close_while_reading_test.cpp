@@ -1,5 +1,6 @@
 // Close arriving while a reader is inside ngetBuffer: the reader gets out promptly, nothing is
 // re-queued once closing has begun, and nothing is freed under the reader's feet.
+#include <future>
 #include <thread>
 
 #include "capture_test_support.h"
@@ -67,7 +68,9 @@ TEST_F(CaptureTest, ReaderThatOutlivesClosesBoundFreesTheBlockOnItsWayOut) {
     ASSERT_NE(handle, 0);
     jbyteArray dest = jni.newByteArray(kSize);
     int allocations = dummy::kernel_state().allocations;
-    jni.holdLengthQueries(true);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    jni.onLengthQuery([released] { released.wait(); });
     jint result = -1;
     std::thread reader([&] { result = read(handle, dest, 0, kSize); });
     while (jni.lengthQueries() == 0) std::this_thread::yield();
@@ -75,7 +78,7 @@ TEST_F(CaptureTest, ReaderThatOutlivesClosesBoundFreesTheBlockOnItsWayOut) {
     EXPECT_LT(ms, 3000);
     EXPECT_EQ(dummy::mic_state().devices, 0) << "close shut the device without the reader";
     EXPECT_EQ(dummy::kernel_state().allocations, allocations) << "the block went while a reader was inside";
-    jni.holdLengthQueries(false);
+    release.set_value();
     reader.join();
     EXPECT_EQ(result, 1);
     EXPECT_LT(dummy::kernel_state().allocations, allocations) << "the last reader out kept the block";

@@ -6,9 +6,8 @@
 #include <jni.h>
 
 #include <atomic>
-#include <condition_variable>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 class FakeJni {
@@ -25,8 +24,9 @@ public:
     jbyte* bytes(jbyteArray array);
     jint* ints(jintArray array);
 
-    // While held, GetArrayLength waits to be released, as a call that meets a collection does.
-    void holdLengthQueries(bool hold);
+    // Runs inside every GetArrayLength call, before it answers: a test can stall the caller
+    // there, as a VM call that meets a collection stalls. Set it before the callers start.
+    void onLengthQuery(std::function<void()> hook) { lengthHook_ = std::move(hook); }
 
     int vmCalls() const { return vmCalls_; }       // array functions called so far
     int lengthQueries() const { return lengthQueries_; }  // GetArrayLength calls so far
@@ -46,9 +46,7 @@ private:
     JNINativeInterface_ table_;
     JNIEnv env_;
     std::vector<std::unique_ptr<Array>> arrays_;
-    std::mutex holdLock_;
-    std::condition_variable released_;
-    bool held_ = false;
+    std::function<void()> lengthHook_;
     std::atomic<int> vmCalls_{0};
     std::atomic<int> lengthQueries_{0};
     std::atomic<int> violations_{0};
