@@ -53,7 +53,7 @@ mkdir -p "$(dirname "$out")"
 rm -f "$out" "$base-sources.jar" "$base-javadoc.jar"
 jar --create --file "$out" --manifest "$meta/MANIFEST.MF" -C "$stage" .
 jar --create --file "$base-sources.jar" --manifest "$meta/MANIFEST.MF" -C "$src" .
-javadoc -quiet --release 8 -Xdoclint:all -Werror -d "$meta/javadoc" -sourcepath "$src" \
-    -subpackages com.velk.orvanta.content.client >"$meta/javadoc.log" 2>&1 || { cat "$meta/javadoc.log" >&2; exit 1; }
+find "$src" -name '*.java' >"$meta/sources"
+javadoc -quiet --release 8 -Xdoclint:all,-missing -Werror -d "$meta/javadoc" @"$meta/sources" >"$meta/javadoc.log" 2>&1 || { cat "$meta/javadoc.log" >&2; exit 1; }
 jar --create --file "$base-javadoc.jar" -C "$meta/javadoc" .
 echo "build-jar: $out, $(basename "$base")-sources.jar, $(basename "$base")-javadoc.jar (version $version)"

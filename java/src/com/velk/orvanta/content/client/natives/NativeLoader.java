@@ -56,7 +56,12 @@ public final class NativeLoader {
 
     private NativeLoader() {}
 
-    /** Loads the library {@code name} (as {@link System#loadLibrary} names it) or throws. */
+    /**
+     * Loads a library or throws.
+     *
+     * @param name the library as {@link System#loadLibrary} names it, e.g. {@code Voxcap}
+     * @throws UnsatisfiedLinkError saying why it could not be loaded and what to do
+     */
     public static synchronized void load(String name) {
         String fileName = System.mapLibraryName(name);
         String override = System.getProperty(DIR_PROPERTY);
