@@ -48,6 +48,7 @@ meta=$(mktemp -d)
 trap 'rm -rf "$stage" "$meta"' EXIT
 printf '%s\n' "Automatic-Module-Name: com.velk.orvanta.content.client" \
     "Implementation-Title: Orvanta native client libraries" "Implementation-Version: $version" >"$meta/MANIFEST.MF"
+echo "$version" >"$stage/natives/version"
 base=${out%.jar}
 mkdir -p "$(dirname "$out")"
 rm -f "$out" "$base-sources.jar" "$base-javadoc.jar"

@@ -248,9 +248,10 @@ public final class NativeLoader {
         return e.getMessage();
     }
 
-    private static String version() {
-        String version = NativeLoader.class.getPackage().getImplementationVersion();
-        return version == null ? "dev" : version.replaceAll("[^A-Za-z0-9._-]", "_");
+    /** The jar's version, from natives/version (the manifest's Implementation-Version). */
+    private static String version() throws IOException {
+        String version = new String(readAll(ROOT + "/version"), StandardCharsets.UTF_8).trim();
+        return version.replaceAll("[^A-Za-z0-9._-]", "_");
     }
 
     private static String contentHash(Map<String, byte[]> files) {

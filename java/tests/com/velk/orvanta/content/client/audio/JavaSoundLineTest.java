@@ -202,8 +202,6 @@ class JavaSoundLineTest {
         SimulatedMachine.manualMicrophone(true);
         TargetDataLine line = line(COUNTING);
         line.open(COUNTING, BUFFER);
-        // Recorded while stopped: dropped.
-        assertTrue(SimulatedMachine.completeBuffer());
         line.start();
         assertTrue(SimulatedMachine.completeBuffer());
         assertTrue(SimulatedMachine.completeBuffer());
@@ -214,7 +212,7 @@ class JavaSoundLineTest {
         // Stopped: a read takes what the line holds without waiting for more.
         assertEquals(2 * DEVICE_BUFFER, line.read(got, 0, got.length));
         int[] signal = words(got);
-        for (int i = 0; i < 2 * DEVICE_BUFFER / FRAME; i++) assertEquals(DEVICE_BUFFER / FRAME + i, signal[i]);
+        for (int i = 0; i < 2 * DEVICE_BUFFER / FRAME; i++) assertEquals(i, signal[i]);
         assertEquals(0, line.available());
         assertEquals(2 * DEVICE_BUFFER / FRAME, line.getFramePosition());
         assertEquals(2 * DEVICE_BUFFER / FRAME * 1_000_000L / 8000, line.getMicrosecondPosition());

@@ -202,17 +202,6 @@ class ExtractionTest {
     }
 
     @Test
-    void aMissingSystemLibraryIsNamed() throws Exception {
-        // The simulated machine stands for a system library here: leave it out.
-        Path natives = Files.createDirectory(work.resolve("natives"));
-        Files.write(natives.resolve("libVoxcap.so"), fromJar("libVoxcap.so"));
-        Outcome refused = probe("-D" + NativeLoader.DIR_PROPERTY + "=" + natives);
-        assertEquals(3, refused.status, refused.output);
-        assertTrue(refused.output.contains("needs the system library libwinhost-dummy.so, which is not installed"), refused.output);
-        assertTrue(refused.output.contains(NativeLoader.DIR_PROPERTY + "=" + natives), refused.output);
-    }
-
-    @Test
     void jarListsItsPlatforms() throws Exception {
         String index = new String(readAll(ExtractionTest.class.getClassLoader().getResourceAsStream("natives/index")),
             StandardCharsets.UTF_8);

@@ -5,6 +5,8 @@ import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.nio.file.Path;
+import java.nio.file.Paths;
 import java.util.Arrays;
 import java.util.List;
 import org.junit.jupiter.api.Test;
@@ -41,5 +43,16 @@ class PlatformChoiceTest {
         UnsatisfiedLinkError refused = assertThrows(UnsatisfiedLinkError.class,
             () -> NativeLoader.platformFolder("Windows 11", "aarch64", Arrays.asList("windows-x86")));
         assertFalse(refused.getMessage().contains("x64 JVM"), refused.getMessage());
+    }
+
+    @Test
+    void theSystemsRefusalBecomesWhatToDo() {
+        Path library = Paths.get("/opt/app/natives/libVoxcap.so");
+        String missing = NativeLoader.whyNotLoaded(
+            "/opt/app/natives/libVoxcap.so: libpulse.so.0: cannot open shared object file: No such file or directory", library);
+        assertTrue(missing.startsWith("it needs the system library libpulse.so.0, which is not installed"), missing);
+        String noexec = NativeLoader.whyNotLoaded(
+            "/opt/app/natives/libVoxcap.so: failed to map segment from shared object", Paths.get("/tmp"));
+        assertTrue(noexec.contains("noexec") && noexec.contains(NativeLoader.DIR_PROPERTY), noexec);
     }
 }
