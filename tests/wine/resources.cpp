@@ -61,6 +61,6 @@ Residue residueOf(int runs, int perRun, const std::function<bool()>& action) {
 }
 
 bool leavesNoMoreThan(const Residue& residue, const Residue& platform) {
-    return residue.medianHeapGrowth - platform.medianHeapGrowth < residue.perRun &&
+    return residue.medianHeapGrowth - platform.medianHeapGrowth < leakBytesPerAction * residue.perRun &&
            residue.medianHandleGrowth - platform.medianHandleGrowth < 1;
 }
