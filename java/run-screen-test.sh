@@ -20,7 +20,7 @@ if [ -z "${DISPLAY:-}" ]; then
     Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
     xvfb=$!
     export DISPLAY="$display"
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    for _ in $(seq 100); do [ -S "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 fi
 
 mkdir "$work/classes"
