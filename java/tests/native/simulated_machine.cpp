@@ -1,4 +1,4 @@
-// Lets the Java tests and benchmark script the simulated machine that the libraries run on.
+// Lets the Java tests script failures of the simulated machine that the libraries run on.
 #include <jni.h>
 
 #include <control.h>
@@ -12,12 +12,17 @@ extern "C" JNIEXPORT void JNICALL Java_com_velk_orvanta_content_client_audio_Sim
     dummy::reset();
 }
 
-extern "C" JNIEXPORT void JNICALL Java_com_velk_orvanta_content_client_audio_SimulatedMachine_manual(
+extern "C" JNIEXPORT void JNICALL Java_com_velk_orvanta_content_client_audio_SimulatedMachine_refuseFormats(
+    JNIEnv*, jclass, jboolean refuse) {
+    dummy::mic_refuse_formats(refuse);
+}
+
+extern "C" JNIEXPORT void JNICALL Java_com_velk_orvanta_content_client_audio_SimulatedMachine_manualMicrophone(
     JNIEnv*, jclass, jboolean manual) {
     dummy::mic_manual(manual);
 }
 
-extern "C" JNIEXPORT jboolean JNICALL Java_com_velk_orvanta_content_client_audio_SimulatedMachine_complete(JNIEnv*,
-                                                                                                        jclass) {
-    return dummy::mic_complete() ? JNI_TRUE : JNI_FALSE;
+extern "C" JNIEXPORT jboolean JNICALL Java_com_velk_orvanta_content_client_audio_SimulatedMachine_completeBuffer(
+    JNIEnv*, jclass) {
+    return dummy::mic_complete();
 }

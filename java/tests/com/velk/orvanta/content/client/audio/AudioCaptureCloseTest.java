@@ -36,18 +36,18 @@ class AudioCaptureCloseTest {
 
     @Test
     void aReaderThatFellBehindGetsEveryBufferTakenFromTheDeviceInOrder() throws Exception {
-        SimulatedMachine.manual(true);
+        SimulatedMachine.manualMicrophone(true);
         try (AudioCapture mic = AudioCapture.open(8000, 1, 32, 16, 4)) {
             // The device's ring of four and the two buffers the capture holds.
             for (int recorded = 0; recorded < 6; recorded++) {
                 long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(5);
-                while (!SimulatedMachine.complete()) {
+                while (!SimulatedMachine.completeBuffer()) {
                     assertTrue(System.nanoTime() < deadline, "buffer " + recorded + " was never queued again");
                     Thread.sleep(5);
                 }
             }
             Thread.sleep(100);
-            assertFalse(SimulatedMachine.complete(), "the capture took more buffers than it can hold");
+            assertFalse(SimulatedMachine.completeBuffer(), "the capture took more buffers than it can hold");
             byte[] buffer = new byte[16];
             for (int word = 0; word < 24; word += 4) {
                 assertTrue(mic.read(buffer));
@@ -59,7 +59,7 @@ class AudioCaptureCloseTest {
     @Test
     void interruptedThreadsNeitherSpinNorLoseTheirFlag() throws Exception {
         ThreadMXBean cpu = ManagementFactory.getThreadMXBean();
-        SimulatedMachine.manual(true);
+        SimulatedMachine.manualMicrophone(true);
         // No buffer ever comes back, so every close waits out its whole bound.
         long closeCpu = 0;
         long closeWall = 0;

@@ -120,12 +120,12 @@ class AudioCaptureTest {
 
     @Test
     void aDeviceFailureHandsOverItsBufferThenFailsEveryLaterRead() throws Exception {
-        SimulatedMachine.manual(true);
+        SimulatedMachine.manualMicrophone(true);
         // 1 is the device's general error code, which the native returns like its own refusal.
         for (int code : new int[] {5, 1}) {
             AudioCapture mic = AudioCapture.open(8000, 1, 32, 16, 4);
             SimulatedMachine.failNextRequeue(code);
-            assertTrue(SimulatedMachine.complete());
+            assertTrue(SimulatedMachine.completeBuffer());
             byte[] buffer = new byte[16];
             assertTrue(mic.read(buffer));
             assertEquals(3, ByteBuffer.wrap(buffer).order(ByteOrder.LITTLE_ENDIAN).getInt(12), "the buffer was handed over");

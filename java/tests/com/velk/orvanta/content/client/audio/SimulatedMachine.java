@@ -11,12 +11,15 @@ final class SimulatedMachine {
     /** The device's next re-queue of a buffer fails with code. */
     static native void failNextRequeue(int code);
 
-    /** Manual mode: buffers are recorded only by {@link #complete}, never by the clock. */
-    static native void manual(boolean manual);
+    /** Every format is refused, as by a device that takes nothing. */
+    static native void refuseFormats(boolean refuse);
 
-    /** Records the newest started device's head buffer whole; false when none is queued. */
-    static native boolean complete();
+    /** Buffers complete only through {@link #completeBuffer}, never by the clock. */
+    static native void manualMicrophone(boolean manual);
 
-    /** Back to a real-time machine with nothing scripted. */
+    /** Records the newest started device's head buffer in full and returns it; false if none is queued. */
+    static native boolean completeBuffer();
+
+    /** Back to a machine with nothing scripted. */
     static native void reset();
 }
