@@ -13,5 +13,8 @@ void lifecycleChecks(const Voxcap& voxcap);
 // handle, made on purpose in every cycle.
 void leakCheckChecks(const Voxcap& voxcap);
 
+// With the test tone playing: open and close beside three captures being read stay fast.
+void busyChecks(const Voxcap& voxcap);
+
 // With no recording device at all.
 void noDeviceChecks(const Voxcap& voxcap);

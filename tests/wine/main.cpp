@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
         } else {
             recordingChecks(voxcap);
             lifecycleChecks(voxcap);
+            busyChecks(voxcap);
         }
     }
     Deskcap deskcap;
