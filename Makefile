@@ -70,7 +70,7 @@ bench: build
 
 demo: jar
 	tools/demo.sh $(DIST)/win32
-	java/run-demo.sh build/host out/demo/java
+	java/run-demo.sh build/linux out/demo/java
 
 clean:
 	rm -rf build $(DIST) out
