@@ -155,7 +155,7 @@ protected:
             std::abort();
         }
         reader.join();
-        EXPECT_LT(ms, s.lostNotice ? 2600 : 1000) << "close took too long";
+        EXPECT_LT(ms, s.lostNotice ? 4000 : 1500) << "close took too long";
     }
 
     void expectNothingKept(const FakeJni& vm) {
