@@ -26,7 +26,10 @@ struct Format {
 
 class MicrophoneTest : public ::testing::Test {
 protected:
+    // Some tests point the process at another server; the next one gets the environment's again.
+    void SetUp() override { server_ = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : ""; }
     void TearDown() override {
+        setenv("PULSE_SERVER", server_.c_str(), 1);
         EXPECT_EQ(jni.violations(), 0) << jni.firstViolation();
         EXPECT_EQ(jni.pinned(), 0);
     }
@@ -64,6 +67,9 @@ protected:
     }
 
     FakeJni jni;
+
+private:
+    std::string server_;
 };
 
 // The index after `from` where the tone breaks (a sample unlike the one a period earlier), or -1.
