@@ -53,9 +53,13 @@ run() {
 run "natives from java.library.path" "" "$classes" "$host/bin" \
     com.velk.orvanta.content.client.audio.AudioCaptureTest \
     com.velk.orvanta.content.client.appshare.ScreenCaptureTest \
-    com.velk.orvanta.content.client.natives.LibraryPathLoadingTest
+    com.velk.orvanta.content.client.natives.LibraryPathLoadingTest \
+    com.velk.orvanta.content.client.audio.JavaSoundLineTest \
+    com.velk.orvanta.content.client.appshare.ScreenImageTest \
+    com.velk.orvanta.content.client.natives.PlatformChoiceTest
 run "natives from the jar, real devices" "$here/../tests/env/devices.sh --tone 7 --" "$jar" "$work/empty" \
-    com.velk.orvanta.content.client.natives.JarLoadingTest
+    com.velk.orvanta.content.client.natives.JarLoadingTest \
+    com.velk.orvanta.content.client.natives.ExtractionTest
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
