@@ -1,15 +1,16 @@
 #!/bin/sh
 # Assembles the client jar: the Java classes and the native libraries of every platform, in the
 # folders where NativeLoader looks for them.
-#   java/build-jar.sh [HOST_BUILD] [WIN32_BUILD] [OUT_JAR]
-# Defaults: build/host build/win32 dist/orvanta-natives.jar. Both builds must be done.
+#   java/build-jar.sh [LINUX_BUILD] [WIN32_BUILD] [OUT_JAR]
+# Defaults: build/linux build/win32 dist/orvanta-natives.jar. Both builds must be done. The Linux
+# build is the real backend (preset linux); the simulated machine never goes into the jar.
 set -eu
 
-host=${1:-build/host}
+linux=${1:-build/linux}
 win32=${2:-build/win32}
 out=${3:-dist/orvanta-natives.jar}
 
-classes=$host/java/orvanta_classes.jar
+classes=$linux/java/orvanta_classes.jar
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 
@@ -37,8 +38,8 @@ classes=$(realpath "$classes")
 rm -f "$stage/META-INF/MANIFEST.MF"
 
 natives windows-x86 "$win32" Voxcap.dll Deskcap.dll
-# The Linux libraries find the simulated machine beside them (RPATH $ORIGIN).
-natives linux-x86_64 "$host" libwinhost-dummy.so libVoxcap.so libDeskcap.so
+# The Linux libraries find the real backend beside them (RPATH $ORIGIN).
+natives linux-x86_64 "$linux" libwinhost-linux.so libVoxcap.so libDeskcap.so
 
 # Packaging: the manifest names the module and the version (the version also names the folder
 # the natives are extracted to); the sources and their javadoc go beside the jar.

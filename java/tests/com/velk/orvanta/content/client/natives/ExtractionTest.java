@@ -31,7 +31,7 @@ import org.junit.jupiter.api.Test;
  */
 class ExtractionTest {
     private static final String FOLDER = "natives/linux-x86_64";
-    private static final List<String> FILES = Arrays.asList("libwinhost-dummy.so", "libVoxcap.so", "libDeskcap.so");
+    private static final List<String> FILES = Arrays.asList("libwinhost-linux.so", "libVoxcap.so", "libDeskcap.so");
 
     private Path work;
     private Path cache;
