@@ -1,6 +1,7 @@
 #include "x_display.h"
 
 #include <sys/shm.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -29,7 +30,7 @@ public:
     Display(const Display&) = delete;
     Display& operator=(const Display&) = delete;
 
-    bool broken() const { return x.connection_has_error(connection); }
+    bool broken() const;
     bool root_size(int& width, int& height);
     bool read(int left, int top, int width, int height, uint32_t* to, size_t stride);
 
@@ -94,6 +95,14 @@ Display::~Display() {
     release_segment();
     x.disconnect(connection);
     --open_displays;
+}
+
+// XCB learns that the server went away only when it next talks to it; a peek at the socket
+// tells at once, so a server restarted on the same display is found before a grab fails.
+bool Display::broken() const {
+    if (x.connection_has_error(connection)) return true;
+    char byte;
+    return recv(x.get_file_descriptor(connection), &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
 }
 
 bool Display::root_size(int& width, int& height) {

@@ -33,6 +33,7 @@ Xcb load() {
     bool core = bind("libxcb.so.1",
         slot(x.connect, "xcb_connect"), slot(x.disconnect, "xcb_disconnect"),
         slot(x.connection_has_error, "xcb_connection_has_error"), slot(x.flush, "xcb_flush"),
+        slot(x.get_file_descriptor, "xcb_get_file_descriptor"),
         slot(x.generate_id, "xcb_generate_id"), slot(x.get_setup, "xcb_get_setup"),
         slot(x.setup_roots_iterator, "xcb_setup_roots_iterator"), slot(x.screen_next, "xcb_screen_next"),
         slot(x.screen_allowed_depths_iterator, "xcb_screen_allowed_depths_iterator"),

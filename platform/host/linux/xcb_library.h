@@ -12,6 +12,7 @@ struct Xcb {
     decltype(&xcb_disconnect) disconnect;
     decltype(&xcb_connection_has_error) connection_has_error;
     decltype(&xcb_flush) flush;
+    decltype(&xcb_get_file_descriptor) get_file_descriptor;
     decltype(&xcb_generate_id) generate_id;
     decltype(&xcb_get_setup) get_setup;
     decltype(&xcb_setup_roots_iterator) setup_roots_iterator;
