@@ -14,7 +14,7 @@ struct Server {
 
 class GrabFromXvfb : public ScreenTest, public ::testing::WithParamInterface<Server> {
 protected:
-    static const int width = 640, height = 480;
+    static constexpr int width = 640, height = 480;
 
     // One server of each kind for the whole run, the picture drawn once.
     static XServer& server(bool shm) {
