@@ -1,0 +1,17 @@
+// What the GDI objects and the X display of this backend hold right now, for tests that prove
+// a grab gives everything back.
+#pragma once
+
+namespace host {
+
+struct ScreenCensus {
+    int screen_dcs;   // from GetWindowDC, not yet released
+    int memory_dcs;   // from CreateCompatibleDC, not yet deleted
+    int bitmaps;      // from CreateCompatibleBitmap, not yet deleted
+    int displays;     // open X connections (one is kept for the current $DISPLAY)
+    int shm_reads;    // screen rectangles read with MIT-SHM so far
+    int plain_reads;  // and with a plain GetImage
+};
+ScreenCensus screen_census();
+
+}  // namespace host

@@ -1,0 +1,89 @@
+// What the screen tests share: grabbing through the export, and proof that a grab gave back
+// every GDI object, heap block and X resource it took.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fake_jni.h>
+#include <kernel.h>
+#include <screen_census.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "com_velk_orvanta_content_client_appshare_Deskcap.h"
+#include "x_server.h"
+
+const jint untouched = 0x5A5A5A5A;
+
+inline void use_display(const std::string& name) {
+    if (name.empty())
+        unsetenv("DISPLAY");
+    else
+        setenv("DISPLAY", name.c_str(), 1);
+}
+
+// SysV segments this process created: how many, and how many not yet marked for removal
+// (those would outlive a crash).
+struct Segments {
+    int created = 0;
+    int kept_after_exit = 0;
+};
+inline Segments our_segments() {
+    std::ifstream table("/proc/sysvipc/shm");
+    std::string line;
+    std::getline(table, line);
+    Segments segments;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        long key, id, size, creator;
+        std::string perms;
+        fields >> key >> id >> perms >> size >> creator;
+        if (creator != getpid()) continue;
+        ++segments.created;
+        if (!(std::stol(perms, nullptr, 8) & 01000)) ++segments.kept_after_exit;  // SHM_DEST
+    }
+    return segments;
+}
+
+class ScreenTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        screenBefore = host::screen_census();
+        allocationsBefore = host::kernel_census().allocations;
+    }
+
+    void grab(jintArray pixels, jint x, jint y, jint width, jint height) {
+        Java_com_velk_orvanta_content_client_appshare_Deskcap_nGrabPixels(jni.env(), nullptr, pixels, x, y, width, height);
+    }
+
+    std::vector<uint32_t> grabbed(jint x, jint y, jint width, jint height) {
+        jintArray pixels = jni.newIntArray(width * height, untouched);
+        grab(pixels, x, y, width, height);
+        const jint* ints = jni.ints(pixels);
+        return std::vector<uint32_t>(ints, ints + width * height);
+    }
+
+    // Only the one connection to the current display stays open, holding at most one segment,
+    // and that one goes with the process whatever happens.
+    void expectEverythingReleased() {
+        host::ScreenCensus now = host::screen_census();
+        EXPECT_EQ(now.screen_dcs, screenBefore.screen_dcs);
+        EXPECT_EQ(now.memory_dcs, screenBefore.memory_dcs);
+        EXPECT_EQ(now.bitmaps, screenBefore.bitmaps);
+        EXPECT_LE(now.displays, 1);
+        EXPECT_EQ(host::kernel_census().allocations, allocationsBefore);
+        Segments segments = our_segments();
+        EXPECT_LE(segments.created, now.displays);
+        EXPECT_EQ(segments.kept_after_exit, 0);
+        EXPECT_EQ(jni.violations(), 0) << jni.firstViolation();
+    }
+
+    FakeJni jni;
+    host::ScreenCensus screenBefore{};
+    int allocationsBefore = 0;
+};
