@@ -31,7 +31,6 @@ protected:
     void TearDown() override {
         setenv("PULSE_SERVER", server_.c_str(), 1);
         EXPECT_EQ(jni.violations(), 0) << jni.firstViolation();
-        EXPECT_EQ(jni.pinned(), 0);
     }
     jint open(Format f, jint bufferSize, jint bufferCount = 8) {
         return Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(jni.env(), nullptr, f.rate, f.channels, f.bits,
