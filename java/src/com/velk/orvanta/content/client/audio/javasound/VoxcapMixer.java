@@ -5,11 +5,9 @@ import java.util.List;
 import java.util.concurrent.CopyOnWriteArrayList;
 import javax.sound.sampled.AudioFormat;
 import javax.sound.sampled.AudioSystem;
-import javax.sound.sampled.Control;
 import javax.sound.sampled.DataLine;
 import javax.sound.sampled.Line;
 import javax.sound.sampled.LineEvent;
-import javax.sound.sampled.LineListener;
 import javax.sound.sampled.LineUnavailableException;
 import javax.sound.sampled.Mixer;
 import javax.sound.sampled.TargetDataLine;
@@ -19,7 +17,7 @@ import javax.sound.sampled.TargetDataLine;
  * new line; several may record at once. The mixer itself needs no opening: its lines open the
  * device themselves.
  */
-final class VoxcapMixer implements Mixer {
+final class VoxcapMixer extends ListenedLine implements Mixer {
     static final Mixer.Info INFO = new Mixer.Info("Voxcap default recording device", "Orvanta",
         "The system's default recording device, PCM", "1.0") {};
     static final VoxcapMixer INSTANCE = new VoxcapMixer();
@@ -30,7 +28,6 @@ final class VoxcapMixer implements Mixer {
 
     private final Line.Info mixerInfo = new Line.Info(Mixer.class);
     private final List<Line> openLines = new CopyOnWriteArrayList<>();
-    private final List<LineListener> listeners = new CopyOnWriteArrayList<>();
     private volatile boolean open;
 
     private VoxcapMixer() {}
@@ -131,7 +128,7 @@ final class VoxcapMixer implements Mixer {
     public void open() {
         if (open) return;
         open = true;
-        notify(LineEvent.Type.OPEN);
+        announce(LineEvent.Type.OPEN, AudioSystem.NOT_SPECIFIED);
     }
 
     /** Closes every line of this mixer that is open, then the mixer. */
@@ -140,41 +137,11 @@ final class VoxcapMixer implements Mixer {
         for (Line line : openLines) line.close();
         if (!open) return;
         open = false;
-        notify(LineEvent.Type.CLOSE);
-    }
-
-    private void notify(LineEvent.Type type) {
-        LineEvent event = new LineEvent(this, type, AudioSystem.NOT_SPECIFIED);
-        for (LineListener listener : listeners) listener.update(event);
+        announce(LineEvent.Type.CLOSE, AudioSystem.NOT_SPECIFIED);
     }
 
     @Override
     public boolean isOpen() {
         return open;
-    }
-
-    @Override
-    public Control[] getControls() {
-        return new Control[0];
-    }
-
-    @Override
-    public boolean isControlSupported(Control.Type control) {
-        return false;
-    }
-
-    @Override
-    public Control getControl(Control.Type control) {
-        throw new IllegalArgumentException("no controls: " + control);
-    }
-
-    @Override
-    public void addLineListener(LineListener listener) {
-        if (listener != null) listeners.add(listener);
-    }
-
-    @Override
-    public void removeLineListener(LineListener listener) {
-        listeners.remove(listener);
     }
 }

@@ -2,14 +2,10 @@ package com.velk.orvanta.content.client.audio.javasound;
 
 import com.velk.orvanta.content.client.audio.AudioCapture;
 import com.velk.orvanta.content.client.audio.CaptureException;
-import java.util.List;
-import java.util.concurrent.CopyOnWriteArrayList;
 import javax.sound.sampled.AudioFormat;
 import javax.sound.sampled.AudioSystem;
-import javax.sound.sampled.Control;
 import javax.sound.sampled.Line;
 import javax.sound.sampled.LineEvent;
-import javax.sound.sampled.LineListener;
 import javax.sound.sampled.LineUnavailableException;
 import javax.sound.sampled.TargetDataLine;
 
@@ -22,7 +18,7 @@ import javax.sound.sampled.TargetDataLine;
  * is stopped they are dropped, and so is what arrives when the line's buffer is full. Listeners
  * hear OPEN, START, STOP and CLOSE on the thread that made the change, in that order.
  */
-final class VoxcapTargetDataLine implements TargetDataLine {
+final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine {
     static final AudioFormat DEFAULT_FORMAT = new AudioFormat(44100f, 16, 2, true, false);
     /** Device buffers the line's buffer is split into: each is handed over as soon as it is recorded. */
     static final int RING = 8;
@@ -30,7 +26,6 @@ final class VoxcapTargetDataLine implements TargetDataLine {
     private static final long PUMP_JOIN_MILLIS = 5000;
 
     private final VoxcapMixer mixer;
-    private final List<LineListener> listeners = new CopyOnWriteArrayList<>();
     private final Object lock = new Object();
 
     // All below are guarded by lock.
@@ -123,7 +118,7 @@ final class VoxcapTargetDataLine implements TargetDataLine {
             pump.start();
         }
         mixer.lineOpened(this);
-        notify(LineEvent.Type.OPEN);
+        announce(LineEvent.Type.OPEN, getLongFramePosition());
     }
 
     /** The line's thread: takes every device buffer as it is recorded until the capture closes. */
@@ -140,7 +135,7 @@ final class VoxcapTargetDataLine implements TargetDataLine {
                 started = false;
                 lock.notifyAll();
             }
-            if (wasStarted) notify(LineEvent.Type.STOP);
+            if (wasStarted) announce(LineEvent.Type.STOP, getLongFramePosition());
         }
     }
 
@@ -236,7 +231,7 @@ final class VoxcapTargetDataLine implements TargetDataLine {
             if (capture == null || started) return;
             started = true;
         }
-        notify(LineEvent.Type.START);
+        announce(LineEvent.Type.START, getLongFramePosition());
     }
 
     /** Stops taking in audio; a read that is waiting returns with what it has. What the line holds stays. */
@@ -247,7 +242,7 @@ final class VoxcapTargetDataLine implements TargetDataLine {
             started = false;
             lock.notifyAll();
         }
-        notify(LineEvent.Type.STOP);
+        announce(LineEvent.Type.STOP, getLongFramePosition());
     }
 
     /** Closes the device, from any thread; a read that is waiting returns. Closing again does nothing. */
@@ -276,13 +271,8 @@ final class VoxcapTargetDataLine implements TargetDataLine {
             }
         }
         mixer.lineClosed(this);
-        if (wasStarted) notify(LineEvent.Type.STOP);
-        notify(LineEvent.Type.CLOSE);
-    }
-
-    private void notify(LineEvent.Type type) {
-        LineEvent event = new LineEvent(this, type, getLongFramePosition());
-        for (LineListener listener : listeners) listener.update(event);
+        if (wasStarted) announce(LineEvent.Type.STOP, getLongFramePosition());
+        announce(LineEvent.Type.CLOSE, getLongFramePosition());
     }
 
     @Override
@@ -354,30 +344,5 @@ final class VoxcapTargetDataLine implements TargetDataLine {
     @Override
     public Line.Info getLineInfo() {
         return VoxcapMixer.TARGET_INFO;
-    }
-
-    @Override
-    public Control[] getControls() {
-        return new Control[0];
-    }
-
-    @Override
-    public boolean isControlSupported(Control.Type control) {
-        return false;
-    }
-
-    @Override
-    public Control getControl(Control.Type control) {
-        throw new IllegalArgumentException("no controls: " + control);
-    }
-
-    @Override
-    public void addLineListener(LineListener listener) {
-        if (listener != null) listeners.add(listener);
-    }
-
-    @Override
-    public void removeLineListener(LineListener listener) {
-        listeners.remove(listener);
     }
 }
