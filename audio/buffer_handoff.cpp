@@ -35,22 +35,19 @@ WAVEHDR* next_done_buffer(CaptureBlock* block) {
     for (;;) {
         if (is_done(header)) return header;
         if (is_closing(block)) return nullptr;
-        // A wake-up says only that something happened; the loop looks again either way.
+        // A wake-up says only that something happened; the loop looks again either way. The
+        // event resets itself when a wait takes it; a reset here could only wipe a notice that
+        // came since, meant for another capture's open or close.
         WaitForSingleObject(block->bufferEvent, kRecheckMs);
-        ResetEvent(block->bufferEvent);
     }
 }
 
 // Copies what the device recorded and zeroes the rest of the request, so no stale bytes
-// from an earlier turn of the ring reach Java.
-bool copy_to_java(JNIEnv* env, jbyteArray dest, jint offset, jint length, const char* data, DWORD recorded) {
-    jbyte* bytes = env->GetByteArrayElements(dest, nullptr);
-    if (!bytes) return false;
-    DWORD copied = recorded < static_cast<DWORD>(length) ? recorded : static_cast<DWORD>(length);
-    std::memcpy(bytes + offset, data, copied);
-    std::memset(bytes + offset + copied, 0, static_cast<size_t>(length) - copied);
-    env->ReleaseByteArrayElements(dest, bytes, 0);
-    return true;
+// from an earlier turn of the ring reach Java. The buffer is out of the device's queue, so its
+// tail can be zeroed in place: one region copy is then the only pass over the bytes.
+void copy_to_java(JNIEnv* env, jbyteArray dest, jint offset, jint length, char* data, DWORD recorded) {
+    if (recorded < static_cast<DWORD>(length)) std::memset(data + recorded, 0, static_cast<size_t>(length) - recorded);
+    env->SetByteArrayRegion(dest, offset, length, reinterpret_cast<const jbyte*>(data));
 }
 
 }  // namespace
@@ -69,13 +66,13 @@ JNIEXPORT jint JNICALL Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuf
     if (!header) return kRefused;
     // Once closing, the device hands back every queued buffer empty: those hold no audio.
     if (header->dwBytesRecorded == 0 && is_closing(block)) return kRefused;
-    // If the VM cannot lend the array, the buffer stays done and the next call takes it.
-    if (!copy_to_java(env, dest, offset, length, block->buffers[block->nextIndex], header->dwBytesRecorded))
-        return kRefused;
+    copy_to_java(env, dest, offset, length, block->buffers[block->nextIndex], header->dwBytesRecorded);
 
     // Only the done flag goes: the header stays prepared for the re-queue.
     flags_of(header).fetch_and(~WHDR_DONE);
-    // A closing capture's device is being shut down: nothing goes back into its queue.
+    // A closing capture's device is being shut down: nothing goes back into its queue. A close
+    // that begins just after this look still finds the buffer queued: it waits for this reader
+    // to leave before it resets the device, which then hands the buffer back empty.
     if (!is_closing(block)) {
         block->lastResult = waveInAddBuffer(block->waveIn, header, sizeof(WAVEHDR));
         if (block->lastResult != MMSYSERR_NOERROR) return static_cast<jint>(block->lastResult);

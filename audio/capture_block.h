@@ -14,8 +14,13 @@ constexpr int32_t kMaxBuffers = 256;
 // Every capture creates (or opens) this event; captures open at the same time share it.
 constexpr char kBufferEventName[] = "Sound In Buffer Status";
 
-// The most that opening or closing waits for the device to report.
+// The most that closing waits, for readers to leave and for the device to report.
 constexpr DWORD kDeviceNoticeMs = 2000;
+
+// Once waveInOpen or waveInClose has succeeded the device is open or closed; its notice only
+// says so, and on the shared event another capture's reader may have taken it. So open and
+// close wait only this long for it; a notice that comes later wakes a reader, which looks again.
+constexpr DWORD kNoticeSliceMs = 50;
 
 struct CaptureBlock {
     HWAVEIN waveIn;

@@ -32,10 +32,12 @@ void shut_device(CaptureBlock* block, DWORD since) {
     for (int32_t i = 0; i < block->bufferCount; ++i)
         if (flags_of(&block->headers[i]).load() & WHDR_PREPARED)
             waveInUnprepareHeader(block->waveIn, &block->headers[i], sizeof(WAVEHDR));
-    waveInClose(block->waveIn);
     // The device reports that it has closed; whether the report or the time limit ends the
-    // wait makes no difference.
-    WaitForSingleObject(block->bufferEvent, time_left(since));
+    // wait makes no difference. A device that refused to close sends no report.
+    if (waveInClose(block->waveIn) == MMSYSERR_NOERROR) {
+        DWORD left = time_left(since);
+        WaitForSingleObject(block->bufferEvent, left < kNoticeSliceMs ? left : kNoticeSliceMs);
+    }
 }
 
 void free_capture(CaptureBlock* block) {

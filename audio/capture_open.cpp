@@ -28,9 +28,9 @@ bool open_device(CaptureBlock* block) {
     block->lastResult = waveInOpen(&block->waveIn, WAVE_MAPPER, &block->format,
                                    reinterpret_cast<DWORD_PTR>(block->bufferEvent), 0, CALLBACK_EVENT);
     if (block->lastResult != MMSYSERR_NOERROR) return false;
-    // The device reports that it has opened; a report that never comes must not hang Java.
-    WaitForSingleObject(block->bufferEvent, kDeviceNoticeMs);
-    ResetEvent(block->bufferEvent);
+    // Taking the open notice keeps it from waking a reader; the event resets itself as the wait
+    // takes it, and a reset after a wait that ran out could wipe another capture's notice.
+    WaitForSingleObject(block->bufferEvent, kNoticeSliceMs);
     return true;
 }
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "pinning_jni.h"
+#include "bare_jni.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ void report(benchmark::State& state, const std::vector<double>& us, const char* 
     state.counters[high] = percentile(us, p);
 }
 
-jint openManual(PinningJni& vm) {
+jint openManual(BareJni& vm) {
     dummy::reset();
     dummy::mic_manual(true);
     return Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(vm.env(), nullptr, 8000, 1, 16, kBufferBytes, 4);
@@ -73,7 +73,7 @@ std::vector<double> wakeUpSamples(Wait wait, Wake wake) {
 }
 
 void wakeUpLatency(benchmark::State& state) {
-    PinningJni vm;
+    BareJni vm;
     std::vector<jbyte> dest(kBufferBytes);
     const jint handle = openManual(vm);
     if (!handle) return state.SkipWithError("nopen failed");
@@ -99,7 +99,7 @@ void closeWithBlockedReader(benchmark::State& state) {
     for (auto _ : state) {
         std::vector<double> us;
         for (int i = 0; i < kCloseSamples; ++i) {
-            PinningJni vm;
+            BareJni vm;
             std::vector<jbyte> dest(kBufferBytes);
             const jint handle = openManual(vm);
             if (!handle) return state.SkipWithError("nopen failed");
@@ -127,7 +127,7 @@ void closeWithoutReaderBaseline(benchmark::State& state) {
     for (auto _ : state) {
         std::vector<double> us;
         for (int i = 0; i < kCloseSamples; ++i) {
-            PinningJni vm;
+            BareJni vm;
             const jint handle = openManual(vm);
             if (!handle) return state.SkipWithError("nopen failed");
             const Clock::time_point start = Clock::now();
@@ -138,6 +138,48 @@ void closeWithoutReaderBaseline(benchmark::State& state) {
     }
 }
 
+// Open and close of one capture, 30 rounds, while three others with 1 s buffers are being read
+// (they share the event and take its notices), against the same with no other capture.
+void openCloseRounds(benchmark::State& state, int busyCaptures) {
+    constexpr jint kLongBuffer = 16000;
+    for (auto _ : state) {
+        dummy::reset();
+        BareJni vm;
+        std::vector<jint> busy;
+        std::vector<std::vector<jbyte>> arrays(static_cast<size_t>(busyCaptures), std::vector<jbyte>(kLongBuffer));
+        for (int i = 0; i < busyCaptures; ++i)
+            busy.push_back(Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(vm.env(), nullptr, 8000, 1, 16,
+                                                                                  kLongBuffer, 2));
+        std::vector<std::thread> readers;
+        for (int i = 0; i < busyCaptures; ++i)
+            readers.emplace_back([&, i] {
+                while (Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuffer(
+                           vm.env(), nullptr, busy[i], vm.array(arrays[i]), 0, kLongBuffer) == 0) {
+                }
+            });
+        std::vector<double> opens, closes;
+        for (int round = 0; round < 30; ++round) {
+            Clock::time_point start = Clock::now();
+            jint handle = Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(vm.env(), nullptr, 8000, 1, 16, 256, 4);
+            Clock::time_point opened = Clock::now();
+            Java_com_velk_orvanta_content_client_audio_Voxcap_nclose(vm.env(), nullptr, handle);
+            closes.push_back(microseconds(Clock::now() - opened));
+            opens.push_back(microseconds(opened - start));
+        }
+        for (jint handle : busy) Java_com_velk_orvanta_content_client_audio_Voxcap_nclose(vm.env(), nullptr, handle);
+        for (std::thread& reader : readers) reader.join();
+        state.counters["open_max_us"] = percentile(opens, 1.0);
+        state.counters["close_max_us"] = percentile(closes, 1.0);
+        state.counters["open_median_us"] = percentile(opens, 0.5);
+        state.counters["close_median_us"] = percentile(closes, 0.5);
+    }
+}
+
+void openCloseBesideThreeBusyCaptures(benchmark::State& state) { openCloseRounds(state, 3); }
+void openCloseAloneBaseline(benchmark::State& state) { openCloseRounds(state, 0); }
+
+BENCHMARK(openCloseBesideThreeBusyCaptures)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(openCloseAloneBaseline)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(wakeUpLatency)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(eventWakeUpBaseline)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(closeWithBlockedReader)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "pinning_jni.h"
+#include "bare_jni.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ void ngetBufferAllReady(benchmark::State& state) {
     const jint size = static_cast<jint>(state.range(0));
     dummy::reset();
     dummy::mic_manual(true);
-    PinningJni vm;
+    BareJni vm;
     std::vector<jbyte> dest(static_cast<size_t>(size));
     const jint handle = Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(vm.env(), nullptr, 8000, 1, 16, size,
                                                                                 kRing);

@@ -53,6 +53,11 @@ c, a = host["closeWithBlockedReader"], host["closeWithoutReaderBaseline"]
 rows.append(("Close with a blocked reader, until both return (stand-in)",
              f"median {c['median_us'] / 1000:.1f} ms, max {c['max_us'] / 1000:.1f} ms",
              f"close, no reader: median {a['median_us'] / 1000:.2f} ms, max {a['max_us'] / 1000:.2f} ms", "", "under 50 ms"))
+b, o = host["openCloseBesideThreeBusyCaptures"], host["openCloseAloneBaseline"]
+rows.append(("Open and close, 30 rounds beside three captures being read (stand-in)",
+             f"open max {b['open_max_us'] / 1000:.1f} ms, close max {b['close_max_us'] / 1000:.1f} ms",
+             f"no other capture: open max {o['open_max_us'] / 1000:.1f} ms, close max {o['close_max_us'] / 1000:.1f} ms",
+             "", "every open and close under 100 ms"))
 if "wine_close_with_blocked_reader" in wine and "median_ms" in wine["wine_close_with_blocked_reader"]:
     c, a = wine["wine_close_with_blocked_reader"], wine["wine_close_without_reader"]
     rows.append(("Close with a blocked reader, until both return (Wine, PulseAudio source)",

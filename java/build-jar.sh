@@ -1,15 +1,16 @@
 #!/bin/sh
 # Assembles the client jar: the Java classes and the native libraries of every platform, in the
 # folders where NativeLoader looks for them.
-#   java/build-jar.sh [HOST_BUILD] [WIN32_BUILD] [OUT_JAR]
-# Defaults: build/host build/win32 dist/orvanta-natives.jar. Both builds must be done.
+#   java/build-jar.sh [LINUX_BUILD] [WIN32_BUILD] [OUT_JAR]
+# Defaults: build/linux build/win32 dist/orvanta-natives.jar. Both builds must be done. The Linux
+# build is the real backend (preset linux); the simulated machine never goes into the jar.
 set -eu
 
-host=${1:-build/host}
+linux=${1:-build/linux}
 win32=${2:-build/win32}
 out=${3:-dist/orvanta-natives.jar}
 
-classes=$host/java/orvanta_classes.jar
+classes=$linux/java/orvanta_classes.jar
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 
@@ -27,18 +28,34 @@ natives() {
         cp "$from/$file" "$dir/"
         echo "$file" >>"$dir/index"
     done
+    echo "$(basename "$dir")" >>"$stage/natives/index"
 }
 
 [ -f "$classes" ] || { echo "build-jar: missing $classes" >&2; exit 1; }
 classes=$(realpath "$classes")
 (cd "$stage" && jar --extract --file "$classes")
-rm -rf "$stage/META-INF"
+# The class jar's META-INF/services stays; its manifest is replaced below.
+rm -f "$stage/META-INF/MANIFEST.MF"
 
 natives windows-x86 "$win32" Voxcap.dll Deskcap.dll
-# The Linux libraries find the simulated machine beside them (RPATH $ORIGIN).
-natives linux-x86_64 "$host" libwinhost-dummy.so libVoxcap.so libDeskcap.so
+# The Linux libraries find the real backend beside them (RPATH $ORIGIN).
+natives linux-x86_64 "$linux" libwinhost-linux.so libVoxcap.so libDeskcap.so
 
+# Packaging: the manifest names the module and the version (the version also names the folder
+# the natives are extracted to); the sources and their javadoc go beside the jar.
+version=${ORVANTA_VERSION:-1.0.0}
+src=$(cd "$(dirname "$0")" && pwd)/src
+meta=$(mktemp -d)
+trap 'rm -rf "$stage" "$meta"' EXIT
+printf '%s\n' "Automatic-Module-Name: com.velk.orvanta.content.client" \
+    "Implementation-Title: Orvanta native client libraries" "Implementation-Version: $version" >"$meta/MANIFEST.MF"
+echo "$version" >"$stage/natives/version"
+base=${out%.jar}
 mkdir -p "$(dirname "$out")"
-rm -f "$out"
-jar --create --file "$out" -C "$stage" .
-echo "build-jar: $out"
+rm -f "$out" "$base-sources.jar" "$base-javadoc.jar"
+jar --create --file "$out" --manifest "$meta/MANIFEST.MF" -C "$stage" .
+jar --create --file "$base-sources.jar" --manifest "$meta/MANIFEST.MF" -C "$src" .
+find "$src" -name '*.java' >"$meta/sources"
+javadoc -quiet --release 8 -Xdoclint:all,-missing -Werror -d "$meta/javadoc" @"$meta/sources" >"$meta/javadoc.log" 2>&1 || { cat "$meta/javadoc.log" >&2; exit 1; }
+jar --create --file "$base-javadoc.jar" -C "$meta/javadoc" .
+echo "build-jar: $out, $(basename "$base")-sources.jar, $(basename "$base")-javadoc.jar (version $version)"

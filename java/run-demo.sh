@@ -1,19 +1,34 @@
 #!/bin/sh
-# Builds and runs the Java demo against the host build: a few seconds from the microphone to a
-# WAV file and the screen to a PNG file.
-#   java/run-demo.sh [HOST_BUILD] [OUT_DIR] [SECONDS]    (defaults: build/host out/demo/java 3)
+# Builds and runs the Java demo on the real Linux backend, in the test environment
+# (tests/env/devices.sh): the microphone speaks a phrase and a window on the screen shows the
+# demo's text. A few seconds from the microphone go to a WAV file and the screen to a PNG file.
+#   java/run-demo.sh [LINUX_BUILD] [OUT_DIR] [SECONDS]    (defaults: build/linux out/demo/java 6)
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
-host=$(realpath "${1:-build/host}")
-out=${2:-out/demo/java}
-seconds=${3:-3}
-classes=$host/java/orvanta_classes.jar
+phrase="Hello from Voxcap. This is the virtual microphone speaking."
+
+if [ "${1:-}" = --in-environment ]; then
+    shift
+    xmessage -center "Deskcap grabbed this screen. Voxcap recorded: \"$phrase\"" 2>/dev/null &
+    sleep 1
+    java -Djava.awt.headless=true "$@"
+    status=$?
+    kill $! 2>/dev/null || true
+    exit $status
+fi
+
+build=$(realpath "${1:-build/linux}")
+out=$(realpath -m "${2:-out/demo/java}")
+seconds=${3:-6}
+classes=$build/java/orvanta_classes.jar
 [ -f "$classes" ] || { echo "run-demo: missing $classes" >&2; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 javac --release 8 -Xlint:all,-options -Werror -d "$work" -cp "$classes" \
     "$here/demo/com/velk/orvanta/content/client/demo/CaptureDemo.java"
-java -Djava.awt.headless=true -Djava.library.path="$host/bin" -cp "$classes:$work" \
+echo "Running the Java demo on Linux: the microphone says \"$phrase\""
+"$here/../tests/env/devices.sh" --speak "$phrase" -- "$0" --in-environment \
+    -Djava.library.path="$build/bin" -cp "$classes:$work" \
     com.velk.orvanta.content.client.demo.CaptureDemo "$out" "$seconds"

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Runs the Java tests in a real JVM with -Xcheck:jni, against the host build's libraries:
-# once with them on java.library.path, once from the client jar with java.library.path elsewhere.
+# Runs the Java tests in a real JVM with -Xcheck:jni: those that script the simulated machine with
+# the host build's libraries on java.library.path; then the client jar, which carries the real
+# backend, with java.library.path elsewhere, in the test environment (tests/env/devices.sh).
 #   java/run-tests.sh [HOST_BUILD] [JAR]     (defaults: build/host dist/orvanta-natives.jar)
 # Ends with "N passed, N failed"; exits non-zero on any failure or JNI warning.
 set -eu
@@ -18,18 +19,19 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/classes" "$work/empty"
 find "$here/tests" -name '*.java' >"$work/sources"
-javac --release 8 -Xlint:all,-options -Werror -d "$work/classes" -cp "$classes:$junit" @"$work/sources"
+# 11, not 8: the debugger interface (com.sun.jdi) is not part of the Java 8 API.
+javac --release 11 -Xlint:all,-options -Werror -d "$work/classes" -cp "$classes:$junit" @"$work/sources"
 
 passed=0
 failed=0
-# run NAME CLASSPATH LIBRARY_PATH TEST_CLASS...
+# run NAME LAUNCHER CLASSPATH LIBRARY_PATH TEST_CLASS...: LAUNCHER runs the JVM ("" for none).
 run() {
-    name=$1 classpath=$2 libpath=$3
-    shift 3
+    name=$1 launcher=$2 classpath=$3 libpath=$4
+    shift 4
     echo "== $name"
     status=0
     # A crash report goes to the temporary directory, not into the source tree.
-    java -Xcheck:jni -XX:ErrorFile="${TMPDIR:-/tmp}/orvanta-hs_err_%p.log" -Djava.library.path="$libpath" \
+    $launcher java -Xcheck:jni -XX:ErrorFile="${TMPDIR:-/tmp}/orvanta-hs_err_%p.log" -Djava.library.path="$libpath" \
         -cp "$classpath:$work/classes:$junit" com.velk.orvanta.content.client.JvmTestMain "$@" \
         >"$work/log" 2>&1 || status=$?
     cat "$work/log"
@@ -49,12 +51,18 @@ run() {
     fi
 }
 
-run "natives from java.library.path" "$classes" "$host/bin" \
+run "natives from java.library.path" "" "$classes" "$host/bin" \
     com.velk.orvanta.content.client.audio.AudioCaptureTest \
+    com.velk.orvanta.content.client.audio.AudioCaptureCloseTest \
+    com.velk.orvanta.content.client.audio.HeldCaptureThreadTest \
     com.velk.orvanta.content.client.appshare.ScreenCaptureTest \
-    com.velk.orvanta.content.client.natives.LibraryPathLoadingTest
-run "natives from the jar" "$jar" "$work/empty" \
-    com.velk.orvanta.content.client.natives.JarLoadingTest
+    com.velk.orvanta.content.client.natives.LibraryPathLoadingTest \
+    com.velk.orvanta.content.client.audio.JavaSoundLineTest \
+    com.velk.orvanta.content.client.appshare.ScreenImageTest \
+    com.velk.orvanta.content.client.natives.PlatformChoiceTest
+run "natives from the jar, real devices" "$here/../tests/env/devices.sh --tone 7 --" "$jar" "$work/empty" \
+    com.velk.orvanta.content.client.natives.JarLoadingTest \
+    com.velk.orvanta.content.client.natives.ExtractionTest
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -107,20 +107,20 @@ TEST_F(CaptureTest, CaptureSharesTheNamedEventAndLastCloseRemovesIt) {
     EXPECT_FALSE(dummy::event_exists("Sound In Buffer Status"));
 }
 
-TEST_F(CaptureTest, LostDeviceReportsCostAtMostTheBound) {
+// Once the device has opened or closed, its report only says so: waiting out the 2 s bound
+// for a report that is lost or late would make Java wait for nothing.
+TEST_F(CaptureTest, LostOrLateDeviceReportsCostOnlyAShortWait) {
     dummy::mic_lose_close_notification(true);
     jint handle = open();
     ASSERT_NE(handle, 0);
-    long ms = millisecondsTaken([&] { close(handle); });
-    EXPECT_GE(ms, 1800);
-    EXPECT_LE(ms, 3000);
+    EXPECT_LT(millisecondsTaken([&] { close(handle); }), 1000);
 
     dummy::reset();
-    dummy::mic_delay_notifications(5000);  // the open report comes too late as well
-    ms = millisecondsTaken([&] { handle = open(); });
+    dummy::mic_delay_notifications(5000);
+    long ms = millisecondsTaken([&] { handle = open(); });
     EXPECT_NE(handle, 0);
-    EXPECT_LE(ms, 3000);
-    close(handle);
+    EXPECT_LT(ms, 1000);
+    EXPECT_LT(millisecondsTaken([&] { close(handle); }), 1000);
 }
 
 TEST_F(CaptureTest, CloseUnpreparesEveryHeaderBeforeTheDeviceCloses) {

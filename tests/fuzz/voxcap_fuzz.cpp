@@ -41,19 +41,17 @@ public:
     // Returns whether a scripted failure may still be armed.
     bool run() {
         for (int step = 0; step < kMaxSteps && input_.remaining_bytes() > 0; ++step) {
-            switch (input_.ConsumeIntegralInRange(0, 6)) {
+            switch (input_.ConsumeIntegralInRange(0, 5)) {
             case 0: open(); break;
             case 1: complete(); break;
             case 2: read(); break;
             case 3: close(); break;
             case 4: injectFailure(); break;
             case 5: dummy::mic_refuse_formats(input_.ConsumeBool()); break;
-            case 6: vm_.refuseElements(refuseElements_ = input_.ConsumeBool()); break;
             }
         }
         while (!live_.empty()) closeAt(0);
         FUZZ_REQUIRE(vm_.violations() == 0, vm_.firstViolation());
-        FUZZ_REQUIRE(vm_.pinned() == 0, "array elements not released");
         return failureScripted_;
     }
 
@@ -101,7 +99,7 @@ private:
 
         jint result = Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuffer(vm_.env(), nullptr, handle, dest,
                                                                                   offset, length);
-        if (refused || refuseElements_) {
+        if (refused) {
             FUZZ_REQUIRE(result == 1, "a refused read did not return 1");
             if (dest) FUZZ_REQUIRE(untouched(dest, 0, arrayLength), "a refused read wrote into the array");
             return;
@@ -160,7 +158,6 @@ private:
     FuzzedDataProvider& input_;
     FakeJni vm_;
     bool failureScripted_ = false;
-    bool refuseElements_ = false;  // the VM does not lend array elements
     std::vector<Capture> live_;
 };
 

@@ -37,7 +37,9 @@ protected:
 
     HANDLE event = nullptr;
     HWAVEIN device = nullptr;
-    char buffers[3][32] = {};
+    // A second of audio each at the format opened above.
+    static constexpr DWORD kBufferBytes = 16000;
+    char buffers[3][kBufferBytes] = {};
     WAVEHDR headers[3] = {};
 };
 
@@ -58,8 +60,8 @@ TEST_F(SimulatedMicrophoneTest, BuffersReturnInQueueOrderEachWithANotice) {
         EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
         EXPECT_TRUE(headers[i].dwFlags & WHDR_DONE);
         EXPECT_FALSE(headers[i].dwFlags & WHDR_INQUEUE);
-        EXPECT_EQ(headers[i].dwBytesRecorded, 32u);
-        EXPECT_EQ(static_cast<uint8_t>(buffers[i][4]), dummy::signal_byte(32u * i + 4));
+        EXPECT_EQ(headers[i].dwBytesRecorded, kBufferBytes);
+        EXPECT_EQ(static_cast<uint8_t>(buffers[i][4]), dummy::signal_byte(kBufferBytes * i + 4));
     }
 }
 
@@ -67,10 +69,10 @@ TEST_F(SimulatedMicrophoneTest, StopReturnsTheBufferBeingFilledAndResetReturnsTh
     dummy::mic_manual(false);
     for (int i = 0; i < 3; ++i) queue(i);
     ASSERT_EQ(waveInStart(device), MMSYSERR_NOERROR);
-    Sleep(1);  // 32 bytes take 2 ms at 16000 bytes a second: the first buffer is partly filled
+    Sleep(1);  // the first buffer is partly filled, unless this thread stalls for a second
     ASSERT_EQ(waveInStop(device), MMSYSERR_NOERROR);
     EXPECT_TRUE(headers[0].dwFlags & WHDR_DONE);
-    EXPECT_LT(headers[0].dwBytesRecorded, 32u);
+    EXPECT_LT(headers[0].dwBytesRecorded, kBufferBytes);
     EXPECT_FALSE(headers[1].dwFlags & WHDR_DONE) << "stop returns only the buffer being filled";
     ASSERT_EQ(waveInReset(device), MMSYSERR_NOERROR);
     for (int i = 1; i < 3; ++i) {

@@ -6,9 +6,6 @@
 
 namespace {
 
-const jbyte canary = 0x5A;
-const size_t canaryBytes = 64;
-
 void JNICALL unexpectedCall() {
     std::fputs("fake JNI: a JNI function the libraries must not use was called\n", stderr);
     std::abort();
@@ -16,8 +13,7 @@ void JNICALL unexpectedCall() {
 
 }  // namespace
 
-// Each array knows its kind; elements handed out by Get<Type>ArrayElements are a copy followed
-// by a canary, as a copying VM does, so a write past the end or a missing release shows.
+// Each array knows its kind, so a region call on the wrong kind shows.
 struct FakeJni::Array {
     bool isBytes;
     std::vector<jbyte> bytes;
@@ -30,8 +26,7 @@ FakeJni::FakeJni() {
     for (size_t i = 0; i < sizeof(table_) / sizeof(void*); ++i) slots[i] = reinterpret_cast<void*>(&unexpectedCall);
     table_.reserved0 = this;
     table_.GetArrayLength = &getArrayLength;
-    table_.GetByteArrayElements = &getByteArrayElements;
-    table_.ReleaseByteArrayElements = &releaseByteArrayElements;
+    table_.SetByteArrayRegion = &setByteArrayRegion;
     table_.SetIntArrayRegion = &setIntArrayRegion;
     env_.functions = &table_;
 }
@@ -65,6 +60,7 @@ jsize JNICALL FakeJni::getArrayLength(JNIEnv* env, jarray array) {
     FakeJni& jni = of(env);
     ++jni.vmCalls_;
     ++jni.lengthQueries_;
+    if (jni.lengthHook_) jni.lengthHook_();
     if (!array) {
         jni.violation("GetArrayLength on null");
         return 0;
@@ -72,41 +68,23 @@ jsize JNICALL FakeJni::getArrayLength(JNIEnv* env, jarray array) {
     return arrayOf(array)->length();
 }
 
-jbyte* JNICALL FakeJni::getByteArrayElements(JNIEnv* env, jbyteArray array, jboolean* isCopy) {
+void JNICALL FakeJni::setByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize len, const jbyte* buf) {
     FakeJni& jni = of(env);
     ++jni.vmCalls_;
     if (!array || !arrayOf(array)->isBytes) {
-        jni.violation("GetByteArrayElements on null or on a non-byte array");
-        return nullptr;
-    }
-    if (jni.refuseElements_) return nullptr;
-    Array& a = *arrayOf(array);
-    auto* copy = static_cast<jbyte*>(std::malloc(a.bytes.size() + canaryBytes));
-    if (!a.bytes.empty()) std::memcpy(copy, a.bytes.data(), a.bytes.size());
-    std::memset(copy + a.bytes.size(), canary, canaryBytes);
-    if (isCopy) *isCopy = JNI_TRUE;
-    ++jni.pinned_;
-    return copy;
-}
-
-void JNICALL FakeJni::releaseByteArrayElements(JNIEnv* env, jbyteArray array, jbyte* elems, jint mode) {
-    FakeJni& jni = of(env);
-    ++jni.vmCalls_;
-    if (!array || !elems) {
-        jni.violation("ReleaseByteArrayElements with null");
+        jni.violation("SetByteArrayRegion on null or on a non-byte array");
         return;
     }
     Array& a = *arrayOf(array);
-    for (size_t i = 0; i < canaryBytes; ++i)
-        if (elems[a.bytes.size() + i] != canary) {
-            jni.violation("write past the end of a byte array");
-            break;
-        }
-    if (mode != JNI_ABORT && !a.bytes.empty()) std::memcpy(a.bytes.data(), elems, a.bytes.size());
-    if (mode != JNI_COMMIT) {
-        std::free(elems);
-        --jni.pinned_;
+    if (start < 0 || len < 0 || start > a.length() - len) {
+        jni.violation("SetByteArrayRegion out of bounds");
+        return;
     }
+    if (len > 0 && !buf) {
+        jni.violation("SetByteArrayRegion from null");
+        return;
+    }
+    if (len > 0) std::memcpy(a.bytes.data() + start, buf, static_cast<size_t>(len));
 }
 
 void JNICALL FakeJni::setIntArrayRegion(JNIEnv* env, jintArray array, jsize start, jsize len, const jint* buf) {

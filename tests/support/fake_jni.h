@@ -6,6 +6,7 @@
 #include <jni.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -23,14 +24,14 @@ public:
     jbyte* bytes(jbyteArray array);
     jint* ints(jintArray array);
 
-    // GetByteArrayElements answers null, as a VM out of memory does.
-    void refuseElements(bool refuse) { refuseElements_ = refuse; }
+    // Runs inside every GetArrayLength call, before it answers: a test can stall the caller
+    // there, as a VM call that meets a collection stalls. Set it before the callers start.
+    void onLengthQuery(std::function<void()> hook) { lengthHook_ = std::move(hook); }
 
     int vmCalls() const { return vmCalls_; }       // array functions called so far
     int lengthQueries() const { return lengthQueries_; }  // GetArrayLength calls so far
     int violations() const { return violations_; } // misuses seen (bounds, leaks, foreign pointers)
     const char* firstViolation() const { return firstViolation_.load(); }
-    int pinned() const { return pinned_; }         // element pointers handed out and not released
 
 private:
     struct Array;
@@ -39,17 +40,15 @@ private:
     void violation(const char* what);
 
     static jsize JNICALL getArrayLength(JNIEnv* env, jarray array);
-    static jbyte* JNICALL getByteArrayElements(JNIEnv* env, jbyteArray array, jboolean* isCopy);
-    static void JNICALL releaseByteArrayElements(JNIEnv* env, jbyteArray array, jbyte* elems, jint mode);
+    static void JNICALL setByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize len, const jbyte* buf);
     static void JNICALL setIntArrayRegion(JNIEnv* env, jintArray array, jsize start, jsize len, const jint* buf);
 
     JNINativeInterface_ table_;
     JNIEnv env_;
     std::vector<std::unique_ptr<Array>> arrays_;
-    std::atomic<bool> refuseElements_{false};
+    std::function<void()> lengthHook_;
     std::atomic<int> vmCalls_{0};
     std::atomic<int> lengthQueries_{0};
     std::atomic<int> violations_{0};
-    std::atomic<int> pinned_{0};
     std::atomic<const char*> firstViolation_{nullptr};
 };

@@ -9,5 +9,12 @@ void recordingChecks(const Voxcap& voxcap);
 // With the test tone playing: close wakes a reader, captures coexist, nothing leaks.
 void lifecycleChecks(const Voxcap& voxcap);
 
+// With the test tone playing: the leak checks themselves catch a leak of memory, and of a
+// handle, made on purpose in every cycle.
+void leakCheckChecks(const Voxcap& voxcap);
+
+// With the test tone playing: open and close beside three captures being read stay fast.
+void busyChecks(const Voxcap& voxcap);
+
 // With no recording device at all.
 void noDeviceChecks(const Voxcap& voxcap);

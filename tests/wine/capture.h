@@ -13,7 +13,8 @@ namespace capture {
 
 const char* const eventName = "Sound In Buffer Status";
 const jint bufferBytes = 1000;  // 500 samples, not a multiple of the tone's period
-const jint bufferCount = 8;
+// Two seconds of buffers: a reader held up by a busy machine loses nothing.
+const jint bufferCount = 32;
 const int buffersPerSecond = tone::sampleRate * 2 / bufferBytes;
 const jbyte untouched = 0x3C;
 
@@ -27,7 +28,7 @@ jint record(const Voxcap& voxcap, FakeJni& jni, jint handle, jbyteArray dest, in
 
 bool untouchedBytes(FakeJni& jni, jbyteArray array, jsize from, jsize to);
 
-// Empty when the fake JNI saw no misuse and every pinned array was released.
+// Empty when the fake JNI saw no misuse.
 const char* jniMisuse(const FakeJni& jni);
 
 double millisecondsNow();

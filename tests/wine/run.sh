@@ -1,7 +1,8 @@
 #!/bin/bash
 # run.sh [BIN_DIR]: checks the Windows build in BIN_DIR (default build/win32/bin) as files and on
 # Wine: the DLLs' ABI as objdump shows it, then the test program with the test tone on the
-# virtual microphone, then again on a machine with no recording device. Prints every check and a
+# virtual microphone, then the leak checks against leaks made on purpose, then again on a machine
+# with no recording device. Prints every check and a
 # final "N passed, N failed"; the exit status is 1 when anything failed.
 set -uo pipefail
 
@@ -77,6 +78,8 @@ check_imported_functions Deskcap.dll USER32.dll "GetWindowDC ReleaseDC"
 
 echo "== On Wine, with a screen and the test tone on the default recording device"
 run_program 300 --tone 7 --
+echo "== On Wine, the leak checks catch leaks made on purpose"
+run_program 300 --tone 7 -- leak-check
 echo "== On Wine, with no recording device"
 run_program 120 --no-sound -- no-device
 

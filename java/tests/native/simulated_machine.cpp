@@ -11,3 +11,18 @@ extern "C" JNIEXPORT void JNICALL Java_com_velk_orvanta_content_client_audio_Sim
 extern "C" JNIEXPORT void JNICALL Java_com_velk_orvanta_content_client_audio_SimulatedMachine_reset(JNIEnv*, jclass) {
     dummy::reset();
 }
+
+extern "C" JNIEXPORT void JNICALL Java_com_velk_orvanta_content_client_audio_SimulatedMachine_refuseFormats(
+    JNIEnv*, jclass, jboolean refuse) {
+    dummy::mic_refuse_formats(refuse);
+}
+
+extern "C" JNIEXPORT void JNICALL Java_com_velk_orvanta_content_client_audio_SimulatedMachine_manualMicrophone(
+    JNIEnv*, jclass, jboolean manual) {
+    dummy::mic_manual(manual);
+}
+
+extern "C" JNIEXPORT jboolean JNICALL Java_com_velk_orvanta_content_client_audio_SimulatedMachine_completeBuffer(
+    JNIEnv*, jclass) {
+    return dummy::mic_complete();
+}

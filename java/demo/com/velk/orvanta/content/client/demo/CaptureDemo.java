@@ -1,13 +1,11 @@
 package com.velk.orvanta.content.client.demo;
 
 import com.velk.orvanta.content.client.appshare.ScreenCapture;
-import com.velk.orvanta.content.client.audio.AudioCapture;
 import java.awt.Dimension;
 import java.awt.GraphicsEnvironment;
+import java.awt.Rectangle;
 import java.awt.Toolkit;
 import java.awt.image.BufferedImage;
-import java.io.ByteArrayInputStream;
-import java.io.ByteArrayOutputStream;
 import java.io.File;
 import java.io.IOException;
 import javax.imageio.ImageIO;
@@ -15,6 +13,8 @@ import javax.sound.sampled.AudioFileFormat;
 import javax.sound.sampled.AudioFormat;
 import javax.sound.sampled.AudioInputStream;
 import javax.sound.sampled.AudioSystem;
+import javax.sound.sampled.Mixer;
+import javax.sound.sampled.TargetDataLine;
 
 /**
  * Records the microphone to a WAV file and the screen to a PNG file.
@@ -34,34 +34,37 @@ public final class CaptureDemo {
         grabScreen(new File(folder, "screen.png"));
     }
 
+    /** Records through Java Sound only: our mixer, its line, and AudioSystem.write. */
     private static void record(int seconds, File wav) throws Exception {
-        ByteArrayOutputStream pcm = new ByteArrayOutputStream();
-        // A tenth of a second per buffer, eight of them in the ring.
-        try (AudioCapture mic = AudioCapture.open(SAMPLE_RATE, 1, BITS, SAMPLE_RATE * BITS / 8 / 10, 8)) {
-            Thread stopper = closeLater(mic, seconds * 1000L);
-            byte[] buffer = new byte[mic.bufferSize()];
-            while (mic.read(buffer)) {
-                pcm.write(buffer);
-            }
-            stopper.join();
-        }
         AudioFormat format = new AudioFormat(SAMPLE_RATE, BITS, 1, true, false);
-        byte[] bytes = pcm.toByteArray();
-        AudioSystem.write(new AudioInputStream(new ByteArrayInputStream(bytes), format, bytes.length / format.getFrameSize()),
-            AudioFileFormat.Type.WAVE, wav);
-        System.out.printf("%s: %.1f s of %d Hz mono %d-bit PCM%n", wav, bytes.length / (double) format.getFrameRate() / format.getFrameSize(),
+        TargetDataLine line = AudioSystem.getTargetDataLine(format, mixer("Voxcap default recording device"));
+        // A tenth of a second per device buffer.
+        line.open(format, SAMPLE_RATE * BITS / 8 / 10 * 8);
+        line.start();
+        Thread stopper = stopLater(line, seconds * 1000L);
+        int bytes = AudioSystem.write(new AudioInputStream(line), AudioFileFormat.Type.WAVE, wav);
+        stopper.join();
+        System.out.printf("%s: %.1f s of %d Hz mono %d-bit PCM%n", wav, bytes / (double) format.getFrameRate() / format.getFrameSize(),
             SAMPLE_RATE, BITS);
     }
 
-    /** Closes the capture from another thread, as a "stop" button would; the blocked read ends. */
-    private static Thread closeLater(AudioCapture mic, long millis) {
+    private static Mixer.Info mixer(String name) {
+        for (Mixer.Info info : AudioSystem.getMixerInfo()) {
+            if (info.getName().equals(name)) return info;
+        }
+        throw new IllegalStateException("no mixer named " + name);
+    }
+
+    /** Stops and closes the line from another thread, as a "stop" button would; the WAV then ends. */
+    private static Thread stopLater(TargetDataLine line, long millis) {
         Thread stopper = new Thread(() -> {
             try {
                 Thread.sleep(millis);
             } catch (InterruptedException stopNow) {
                 Thread.currentThread().interrupt();
             }
-            mic.close();
+            line.stop();
+            line.close();
         });
         stopper.start();
         return stopper;
@@ -70,9 +73,7 @@ public final class CaptureDemo {
     private static void grabScreen(File png) throws IOException {
         // Without a display the size is unknown to Java; the simulated screen is 1024 x 768.
         Dimension size = GraphicsEnvironment.isHeadless() ? new Dimension(1024, 768) : Toolkit.getDefaultToolkit().getScreenSize();
-        int[] pixels = ScreenCapture.grab(0, 0, size.width, size.height);
-        BufferedImage image = new BufferedImage(size.width, size.height, BufferedImage.TYPE_INT_RGB);
-        image.setRGB(0, 0, size.width, size.height, pixels, 0, size.width);
+        BufferedImage image = ScreenCapture.grab(new Rectangle(0, 0, size.width, size.height));
         if (!ImageIO.write(image, "png", png)) throw new IOException("no PNG writer");
         System.out.printf("%s: %d x %d screen picture%n", png, size.width, size.height);
     }

@@ -1,15 +1,31 @@
 package com.velk.orvanta.content.client.appshare;
 
+import java.awt.Rectangle;
+import java.awt.image.BufferedImage;
+import java.awt.image.DataBufferInt;
+import java.awt.image.DirectColorModel;
+import java.awt.image.Raster;
+import java.awt.image.WritableRaster;
+
 /**
  * Pictures of the screen, for application sharing.
  *
  * <pre>{@code
- * int[] pixels = ScreenCapture.grab(0, 0, 1024, 768);
- * BufferedImage image = new BufferedImage(1024, 768, BufferedImage.TYPE_INT_RGB);
- * image.setRGB(0, 0, 1024, 768, pixels, 0, 1024);
+ * BufferedImage screen = ScreenCapture.grab(new Rectangle(0, 0, 1024, 768));
+ * ImageIO.write(screen, "png", file);
+ *
+ * int[] frame = new int[1024 * 768];                    // a stream of frames reuses one array
+ * for (;;) send(ScreenCapture.grab(new Rectangle(0, 0, 1024, 768), frame));
  * }</pre>
+ *
+ * <p>Images are {@link BufferedImage#TYPE_INT_RGB}, built as {@code java.awt.Robot} builds its
+ * screen captures, over the grabbed array itself: no pixel is copied after the grab.
  */
 public final class ScreenCapture {
+    // The colour model of a screen capture: 0x00RRGGBB in one int.
+    private static final DirectColorModel RGB = new DirectColorModel(24, 0xFF0000, 0xFF00, 0xFF);
+    private static final int[] MASKS = {RGB.getRedMask(), RGB.getGreenMask(), RGB.getBlueMask()};
+
     private ScreenCapture() {}
 
     /**
@@ -26,19 +42,58 @@ public final class ScreenCapture {
      *     not fit in an array
      */
     public static int[] grab(int x, int y, int width, int height) {
-        if (width <= 0 || height <= 0) {
-            throw new IllegalArgumentException("size must be positive: " + width + " x " + height);
-        }
         int[] pixels = new int[pixelCount(width, height)];
+        grabInto(pixels, x, y, width, height);
+        return pixels;
+    }
+
+    /**
+     * Copies a rectangle of the screen into a new image, as {@code Robot.createScreenCapture}
+     * does.
+     *
+     * @param area the rectangle in screen coordinates; width and height above 0
+     * @return an image of {@code TYPE_INT_RGB} over a fresh array of the pixels
+     * @throws IllegalArgumentException as {@link #grab(int, int, int, int)}
+     */
+    public static BufferedImage grab(Rectangle area) {
+        return grab(area, new int[pixelCount(area.width, area.height)]);
+    }
+
+    /**
+     * Copies a rectangle of the screen into {@code into} and returns an image over that array,
+     * so that a stream of frames allocates no pixels. The image shares the array: the next grab
+     * into it changes the image too.
+     *
+     * @param area the rectangle in screen coordinates; width and height above 0
+     * @param into exactly {@code area.width * area.height} ints
+     * @return an image of {@code TYPE_INT_RGB} whose pixels are {@code into}, rows from the top
+     * @throws IllegalArgumentException as {@link #grab(int, int, int, int)}, or if into has
+     *     another length
+     */
+    public static BufferedImage grab(Rectangle area, int[] into) {
+        int count = pixelCount(area.width, area.height);
+        if (into.length != count) {
+            throw new IllegalArgumentException("array of " + into.length + " ints for " + area.width + " x "
+                + area.height + " pixels");
+        }
+        grabInto(into, area.x, area.y, area.width, area.height);
+        WritableRaster raster = Raster.createPackedRaster(new DataBufferInt(into, count), area.width, area.height,
+            area.width, MASKS, null);
+        return new BufferedImage(RGB, raster, false, null);
+    }
+
+    private static void grabInto(int[] pixels, int x, int y, int width, int height) {
         Deskcap.nGrabPixels(pixels, x, y, width, height);
         // The platform leaves the top byte undefined (0x00 or 0xFF depending on the machine).
         for (int i = 0; i < pixels.length; i++) {
             pixels[i] &= 0xFFFFFF;
         }
-        return pixels;
     }
 
     private static int pixelCount(int width, int height) {
+        if (width <= 0 || height <= 0) {
+            throw new IllegalArgumentException("size must be positive: " + width + " x " + height);
+        }
         try {
             // The library also needs four bytes per pixel to fit in 32 bits.
             Math.multiplyExact(Math.multiplyExact(width, height), 4);

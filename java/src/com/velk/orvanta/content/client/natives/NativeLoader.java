@@ -1,95 +1,273 @@
 package com.velk.orvanta.content.client.natives;
 
 import java.io.BufferedReader;
+import java.io.ByteArrayOutputStream;
 import java.io.File;
 import java.io.IOException;
 import java.io.InputStream;
 import java.io.InputStreamReader;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.AccessDeniedException;
+import java.nio.file.FileAlreadyExistsException;
+import java.nio.file.FileSystemException;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.Paths;
 import java.nio.file.StandardCopyOption;
+import java.nio.file.attribute.PosixFileAttributeView;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.security.MessageDigest;
+import java.security.NoSuchAlgorithmException;
 import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Locale;
+import java.util.Map;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
 
 /**
- * Loads the client's native libraries: from {@code java.library.path} when they are installed
- * there, otherwise from the jar that carries them.
+ * Loads the client's native libraries: from the folder named by {@value #DIR_PROPERTY} when that
+ * is set, else from {@code java.library.path} when they are installed there, else from the jar
+ * that carries them.
  *
- * <p>The jar holds one folder per platform, {@code natives/<os>-<arch>/} (for example
- * {@code natives/windows-x86/Voxcap.dll}, {@code natives/linux-x86_64/libVoxcap.so}), with a file
- * {@code index} that names every file of the folder, one per line. The first time a library is
- * needed the whole folder is copied into a private temporary directory, so that a library finds
- * the ones it depends on beside it, and the library is loaded from there. Every library of the
- * process comes from that one copy.
+ * <p>The jar holds one folder per platform, {@code natives/<os>-<arch>/} ({@code windows-x86} for
+ * a 32-bit JVM on Windows, {@code windows-x86_64} for a 64-bit one, {@code linux-x86_64}), each
+ * with a file {@code index} naming its files, and {@code natives/index} naming the folders. The
+ * first time a library is needed the platform's whole folder is copied out, so that a library
+ * finds the ones it depends on beside it, into
+ * {@code <cache>/orvanta-natives/<version>-<content hash>/}: the user's cache directory
+ * ({@code %LOCALAPPDATA%}, {@code ~/Library/Caches}, {@code $XDG_CACHE_HOME} or
+ * {@code ~/.cache}), or {@code java.io.tmpdir} when that cannot be used. Each file is written
+ * under a unique name and moved into place in one step, so a JVM never loads a file another one
+ * is still writing, and a copy that is already there with the same bytes is used as it is.
  *
  * <p>Internal to the client's classes; not an API.
  */
 public final class NativeLoader {
+    /** System property naming a folder that holds this platform's libraries; nothing is extracted then. */
+    public static final String DIR_PROPERTY = "orvanta.natives.dir";
+
     private static final String INDEX = "index";
+    private static final String ROOT = "natives";
+    private static final Pattern MISSING_LIBRARY = Pattern.compile("([^\\s:/\\\\]+): cannot open shared object file");
     private static Path extracted;
 
     private NativeLoader() {}
 
-    /** Loads the library {@code name} (as {@link System#loadLibrary} names it) or throws. */
+    /**
+     * Loads a library or throws.
+     *
+     * @param name the library as {@link System#loadLibrary} names it, e.g. {@code Voxcap}
+     * @throws UnsatisfiedLinkError saying why it could not be loaded and what to do
+     */
     public static synchronized void load(String name) {
+        String fileName = System.mapLibraryName(name);
+        String override = System.getProperty(DIR_PROPERTY);
+        if (override != null) {
+            loadFile(Paths.get(override).resolve(fileName), "from " + DIR_PROPERTY + "=" + override);
+            return;
+        }
         try {
             System.loadLibrary(name);
+            return;
         } catch (UnsatisfiedLinkError notInstalled) {
-            try {
-                System.load(extractedFolder().resolve(System.mapLibraryName(name)).toString());
-            } catch (IOException | UnsatisfiedLinkError fromJar) {
-                UnsatisfiedLinkError failure = new UnsatisfiedLinkError("cannot load native library "
-                    + name + " from java.library.path (" + notInstalled.getMessage()
-                    + ") nor from the jar (" + fromJar + ")");
-                failure.initCause(fromJar);
-                throw failure;
-            }
+            // Not installed: the jar's copy is the usual case.
+        }
+        Path folder;
+        try {
+            folder = extractedFolder();
+        } catch (IOException cannotExtract) {
+            UnsatisfiedLinkError failure = new UnsatisfiedLinkError("cannot load " + fileName + ": " + cannotExtract.getMessage());
+            failure.initCause(cannotExtract);
+            throw failure;
+        }
+        loadFile(folder.resolve(fileName), "copied from the jar to " + folder);
+    }
+
+    private static void loadFile(Path file, String where) {
+        try {
+            System.load(file.toAbsolutePath().toString());
+        } catch (UnsatisfiedLinkError e) {
+            UnsatisfiedLinkError failure = new UnsatisfiedLinkError("cannot load " + file.getFileName() + " (" + where + "): "
+                + whyNotLoaded(e.getMessage(), file));
+            failure.initCause(e);
+            throw failure;
         }
     }
 
-    /** The jar's folder for this platform, e.g. {@code natives/linux-x86_64}. */
-    static String platformFolder() {
-        return "natives/" + osName() + "-" + archName();
+    /** Turns the system's reason for refusing a library into what happened and what to do. */
+    static String whyNotLoaded(String systemMessage, Path file) {
+        String message = String.valueOf(systemMessage);
+        Matcher missing = MISSING_LIBRARY.matcher(message);
+        while (missing.find()) {
+            if (!missing.group(1).equals(String.valueOf(file.getFileName()))) {
+                return "it needs the system library " + missing.group(1) + ", which is not installed; install the"
+                    + " package that provides it (" + message + ")";
+            }
+        }
+        if (!Files.exists(file)) {
+            return "there is no such file (" + message + ")";
+        }
+        if (message.contains("failed to map segment") || message.contains("operation not permitted")) {
+            return "the system refuses to run code from " + file.getParent() + " (mounted noexec?); point "
+                + DIR_PROPERTY + " or java.io.tmpdir at a folder that allows it (" + message + ")";
+        }
+        if (message.contains("Can't find dependent libraries")) {
+            return "a DLL it needs is not installed (" + message + ")";
+        }
+        if (message.contains("wrong ELF class") || message.contains("32-bit") || message.contains("64-bit")) {
+            return "it is built for another architecture than this JVM (" + message + ")";
+        }
+        return message;
     }
 
-    private static String osName() {
-        String os = System.getProperty("os.name").toLowerCase(Locale.ROOT);
-        if (os.startsWith("windows")) return "windows";
-        if (os.startsWith("linux")) return "linux";
-        return os.replaceAll("[^a-z0-9]", "");
-    }
-
-    private static String archName() {
-        String arch = System.getProperty("os.arch").toLowerCase(Locale.ROOT);
-        if (arch.matches("x86|i[3-6]86")) return "x86";
-        if (arch.equals("amd64") || arch.equals("x86_64")) return "x86_64";
-        return arch;
+    /**
+     * The jar's folder for a JVM with these {@code os.name} and {@code os.arch}, e.g.
+     * {@code windows-x86_64}, or an error naming the platform and the ones the jar carries.
+     */
+    static String platformFolder(String osName, String osArch, List<String> carried) {
+        String os = osName.toLowerCase(Locale.ROOT);
+        String arch = osArch.toLowerCase(Locale.ROOT);
+        os = os.startsWith("windows") ? "windows"
+            : os.startsWith("linux") ? "linux"
+            : os.startsWith("mac") ? "macos"
+            : os.replaceAll("[^a-z0-9]", "");
+        arch = arch.matches("x86|i[3-6]86") ? "x86"
+            : arch.equals("amd64") || arch.equals("x86_64") ? "x86_64"
+            : arch.equals("arm64") ? "aarch64"
+            : arch;
+        String folder = os + "-" + arch;
+        if (carried.contains(folder)) return folder;
+        String message = "no native libraries for this platform: the JVM reports os.name=" + osName + ", os.arch=" + osArch
+            + " (" + folder + "); the jar carries " + (carried.isEmpty() ? "none" : String.join(", ", carried));
+        if (folder.equals("windows-aarch64") && carried.contains("windows-x86_64")) {
+            message += ". On Windows on ARM64 run an x64 JVM: it runs under emulation and loads the windows-x86_64 DLLs";
+        }
+        throw new UnsatisfiedLinkError(message);
     }
 
     private static Path extractedFolder() throws IOException {
         if (extracted == null) {
-            extracted = extract(platformFolder());
+            List<String> carried = readIndex(ROOT);
+            String folder = platformFolder(System.getProperty("os.name"), System.getProperty("os.arch"), carried);
+            extracted = extract(ROOT + "/" + folder, candidateDirectories());
         }
         return extracted;
     }
 
-    private static Path extract(String folder) throws IOException {
-        List<String> files = readIndex(folder);
-        // createTempDirectory makes the directory readable by its owner only.
-        Path target = Files.createTempDirectory("orvanta-natives-");
-        target.toFile().deleteOnExit();
-        for (String file : files) {
-            Path copy = target.resolve(file);
-            try (InputStream in = open(folder + "/" + file)) {
-                Files.copy(in, copy, StandardCopyOption.REPLACE_EXISTING);
+    /** The user's cache directory first, then the temporary directory. */
+    private static List<Path> candidateDirectories() {
+        List<Path> candidates = new ArrayList<>();
+        String os = System.getProperty("os.name").toLowerCase(Locale.ROOT);
+        String home = System.getProperty("user.home");
+        String cache = os.startsWith("windows") ? System.getenv("LOCALAPPDATA")
+            : os.startsWith("mac") ? home + "/Library/Caches"
+            : System.getenv("XDG_CACHE_HOME") != null && !System.getenv("XDG_CACHE_HOME").isEmpty() ? System.getenv("XDG_CACHE_HOME")
+            : home + "/.cache";
+        if (cache != null) candidates.add(Paths.get(cache, "orvanta-natives"));
+        // The temporary directory is shared: one folder per user, which nobody else may write.
+        candidates.add(Paths.get(System.getProperty("java.io.tmpdir"), "orvanta-natives-" + System.getProperty("user.name")));
+        return candidates;
+    }
+
+    /** Copies the jar's folder into the first candidate that takes it; says why each one did not. */
+    static Path extract(String folder, List<Path> candidates) throws IOException {
+        Map<String, byte[]> files = new LinkedHashMap<>();
+        for (String file : readIndex(folder)) files.put(file, readAll(folder + "/" + file));
+        String name = version() + "-" + contentHash(files);
+        List<String> refusals = new ArrayList<>();
+        for (Path base : candidates) {
+            Path target = base.resolve(name);
+            try {
+                copyInto(target, files);
+                return target;
+            } catch (IOException refused) {
+                refusals.add(target + ": " + reason(refused));
             }
-            // Registered after the folder, so deleted before it. A loaded DLL cannot be
-            // deleted on Windows; its copy then stays in the temporary directory.
-            copy.toFile().deleteOnExit();
         }
-        return target;
+        throw new IOException("cannot copy the native libraries out of the jar (" + String.join("; ", refusals)
+            + "). Give the JVM a writable folder that allows running code with -Djava.io.tmpdir=..., or extract "
+            + folder + "/ from the jar yourself and name its folder with -D" + DIR_PROPERTY + "=...");
+    }
+
+    private static void copyInto(Path target, Map<String, byte[]> files) throws IOException {
+        createPrivateDirectories(target);
+        for (Map.Entry<String, byte[]> file : files.entrySet()) {
+            Path copy = target.resolve(file.getKey());
+            if (!sameBytes(copy, file.getValue())) {
+                Path part = Files.createTempFile(target, file.getKey() + ".", ".part");
+                try {
+                    Files.write(part, file.getValue());
+                    makePrivate(part);
+                    Files.move(part, copy, StandardCopyOption.ATOMIC_MOVE, StandardCopyOption.REPLACE_EXISTING);
+                } finally {
+                    Files.deleteIfExists(part);
+                }
+            }
+            if (!Files.isExecutable(copy)) {
+                // Also what the system says of every file on a file system mounted noexec.
+                throw new IOException("the system does not allow running " + copy.getFileName() + " from there (mounted noexec?)");
+            }
+        }
+    }
+
+    private static boolean sameBytes(Path file, byte[] bytes) {
+        try {
+            return Files.isRegularFile(file) && Files.size(file) == bytes.length && Arrays.equals(Files.readAllBytes(file), bytes);
+        } catch (IOException unreadable) {
+            return false;
+        }
+    }
+
+    private static void createPrivateDirectories(Path dir) throws IOException {
+        Path parent = dir.getParent();
+        if (parent != null && !Files.isDirectory(parent)) createPrivateDirectories(parent);
+        try {
+            Files.createDirectory(dir);
+        } catch (FileAlreadyExistsException there) {
+            if (!Files.isDirectory(dir)) throw there;
+        }
+        // Our own folder is closed to other users; one that another user made (and keeps
+        // writable to them) cannot be changed by us, which refuses it.
+        if (dir.getFileName().toString().startsWith("orvanta-natives")) makePrivate(dir);
+    }
+
+    /** Owner only, executable: what a copied library and our folders need. */
+    private static void makePrivate(Path path) throws IOException {
+        PosixFileAttributeView posix = Files.getFileAttributeView(path, PosixFileAttributeView.class);
+        if (posix != null) posix.setPermissions(PosixFilePermissions.fromString("rwx------"));
+    }
+
+    private static String reason(IOException e) {
+        if (e instanceof AccessDeniedException) return "permission denied";
+        if (e instanceof FileSystemException && ((FileSystemException) e).getReason() != null) {
+            return ((FileSystemException) e).getReason();
+        }
+        return e.getMessage();
+    }
+
+    /** The jar's version, from natives/version (the manifest's Implementation-Version). */
+    private static String version() throws IOException {
+        String version = new String(readAll(ROOT + "/version"), StandardCharsets.UTF_8).trim();
+        return version.replaceAll("[^A-Za-z0-9._-]", "_");
+    }
+
+    private static String contentHash(Map<String, byte[]> files) {
+        try {
+            MessageDigest sha = MessageDigest.getInstance("SHA-256");
+            for (Map.Entry<String, byte[]> file : files.entrySet()) {
+                sha.update(file.getKey().getBytes(StandardCharsets.UTF_8));
+                sha.update((byte) 0);
+                sha.update(file.getValue());
+            }
+            StringBuilder hex = new StringBuilder();
+            for (byte b : Arrays.copyOf(sha.digest(), 8)) hex.append(String.format("%02x", b & 0xFF));
+            return hex.toString();
+        } catch (NoSuchAlgorithmException everyJvmHasIt) {
+            throw new AssertionError(everyJvmHasIt);
+        }
     }
 
     private static List<String> readIndex(String folder) throws IOException {
@@ -106,6 +284,15 @@ public final class NativeLoader {
             }
         }
         return files;
+    }
+
+    private static byte[] readAll(String resource) throws IOException {
+        try (InputStream in = open(resource)) {
+            ByteArrayOutputStream bytes = new ByteArrayOutputStream();
+            byte[] chunk = new byte[1 << 16];
+            for (int n; (n = in.read(chunk)) > 0; ) bytes.write(chunk, 0, n);
+            return bytes.toByteArray();
+        }
     }
 
     private static InputStream open(String resource) throws IOException {

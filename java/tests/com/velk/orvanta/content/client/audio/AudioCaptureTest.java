@@ -20,8 +20,8 @@ import org.junit.jupiter.api.Test;
 
 /** Against the simulated microphone, whose n-th recorded 32-bit little-endian word is n. */
 class AudioCaptureTest {
-    // 8000 bytes per second, so a buffer of this size takes ten seconds to fill.
-    private static final int SLOW_BUFFER = 80_000;
+    // 8000 bytes per second, so a buffer of this size takes three seconds to fill.
+    static final int SLOW_BUFFER = 24_000;
 
     private final ExecutorService threads = Executors.newCachedThreadPool();
 
@@ -30,6 +30,19 @@ class AudioCaptureTest {
         SimulatedMachine.reset();
         threads.shutdownNow();
         assertTrue(threads.awaitTermination(5, TimeUnit.SECONDS), "a reader is still blocked");
+        awaitDevicesReleased();
+    }
+
+    /**
+     * A closed capture's internal thread closes the device once its buffer comes back: wait for
+     * that, so no capture of one test takes a failure scripted by the next.
+     */
+    static void awaitDevicesReleased() throws InterruptedException {
+        for (Thread thread : Thread.getAllStackTraces().keySet()) {
+            if (!thread.getName().startsWith("Voxcap capture")) continue;
+            thread.join(10_000);
+            assertFalse(thread.isAlive(), thread.getName() + " never released its device");
+        }
     }
 
     @Test
@@ -107,10 +120,12 @@ class AudioCaptureTest {
 
     @Test
     void aDeviceFailureHandsOverItsBufferThenFailsEveryLaterRead() throws Exception {
+        SimulatedMachine.manualMicrophone(true);
         // 1 is the device's general error code, which the native returns like its own refusal.
         for (int code : new int[] {5, 1}) {
             AudioCapture mic = AudioCapture.open(8000, 1, 32, 16, 4);
             SimulatedMachine.failNextRequeue(code);
+            assertTrue(SimulatedMachine.completeBuffer());
             byte[] buffer = new byte[16];
             assertTrue(mic.read(buffer));
             assertEquals(3, ByteBuffer.wrap(buffer).order(ByteOrder.LITTLE_ENDIAN).getInt(12), "the buffer was handed over");

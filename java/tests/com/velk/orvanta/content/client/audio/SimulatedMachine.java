@@ -11,6 +11,15 @@ final class SimulatedMachine {
     /** The device's next re-queue of a buffer fails with code. */
     static native void failNextRequeue(int code);
 
+    /** Every format is refused, as by a device that takes nothing. */
+    static native void refuseFormats(boolean refuse);
+
+    /** Buffers complete only through {@link #completeBuffer}, never by the clock. */
+    static native void manualMicrophone(boolean manual);
+
+    /** Records the newest started device's head buffer in full and returns it; false if none is queued. */
+    static native boolean completeBuffer();
+
     /** Back to a machine with nothing scripted. */
     static native void reset();
 }

@@ -1,6 +1,6 @@
 /* pcm_pacer BYTES_PER_SECOND FILE: plays raw PCM from FILE over and over to stdout, at the pace
  * of a real device. A pipe-fed sound source takes data as fast as it comes and stalls when none
- * comes, so the feed must neither run ahead nor pause. */
+ * comes, so the feed must neither run ahead nor pause, nor rush to make up for lost time. */
 #define _POSIX_C_SOURCE 200809L
 #include <errno.h>
 #include <signal.h>
@@ -67,6 +67,12 @@ int main(int argc, char **argv) {
             next.tv_nsec -= 1000000000L;
             ++next.tv_sec;
         }
+        /* Held up (a busy machine, or a source that stopped draining): go on from now rather than
+         * catch up in a burst, which would overflow buffers downstream and break the recording.
+         * The signal itself stays continuous; the recording only waits a moment. */
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (now.tv_sec > next.tv_sec || (now.tv_sec == next.tv_sec && now.tv_nsec > next.tv_nsec)) next = now;
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, NULL) == EINTR) {
         }
     }

@@ -1,0 +1,383 @@
+package com.velk.orvanta.content.client.audio.javasound;
+
+import com.velk.orvanta.content.client.audio.AudioCapture;
+import com.velk.orvanta.content.client.audio.CaptureException;
+import java.util.List;
+import java.util.concurrent.CopyOnWriteArrayList;
+import javax.sound.sampled.AudioFormat;
+import javax.sound.sampled.AudioSystem;
+import javax.sound.sampled.Control;
+import javax.sound.sampled.Line;
+import javax.sound.sampled.LineEvent;
+import javax.sound.sampled.LineListener;
+import javax.sound.sampled.LineUnavailableException;
+import javax.sound.sampled.TargetDataLine;
+
+/**
+ * A recording from the default recording device as a {@link TargetDataLine}.
+ *
+ * <p>{@link #open(AudioFormat, int)} opens the device with the line's buffer split into a ring of
+ * up to {@value #RING} device buffers; a thread of the line takes each one as it is recorded. While
+ * the line is started the bytes go into the line's buffer, where {@link #read} finds them; while it
+ * is stopped they are dropped, and so is what arrives when the line's buffer is full. Listeners
+ * hear OPEN, START, STOP and CLOSE on the thread that made the change, in that order.
+ */
+final class VoxcapTargetDataLine implements TargetDataLine {
+    static final AudioFormat DEFAULT_FORMAT = new AudioFormat(44100f, 16, 2, true, false);
+    /** Device buffers the line's buffer is split into: each is handed over as soon as it is recorded. */
+    static final int RING = 8;
+    private static final int DEFAULT_BUFFER_MILLIS = 500;
+    private static final long PUMP_JOIN_MILLIS = 5000;
+
+    private final VoxcapMixer mixer;
+    private final List<LineListener> listeners = new CopyOnWriteArrayList<>();
+    private final Object lock = new Object();
+
+    // All below are guarded by lock.
+    private AudioFormat format = DEFAULT_FORMAT;
+    private AudioCapture capture;
+    private Thread pump;
+    private byte[] buffer = new byte[0];
+    private int head;
+    private int count;
+    private boolean started;
+    private long flushes;
+    private long framesRead;
+
+    VoxcapTargetDataLine(VoxcapMixer mixer) {
+        this.mixer = mixer;
+    }
+
+    @Override
+    public void open() throws LineUnavailableException {
+        open(format);
+    }
+
+    @Override
+    public void open(AudioFormat format) throws LineUnavailableException {
+        open(format, defaultBufferSize(format));
+    }
+
+    private static int defaultBufferSize(AudioFormat format) {
+        int frameSize = Math.max(1, format.getFrameSize());
+        long frames = (long) Math.max(1, format.getFrameRate()) * DEFAULT_BUFFER_MILLIS / 1000;
+        return (int) Math.min(Integer.MAX_VALUE / frameSize, Math.max(frames, RING)) * frameSize;
+    }
+
+    /**
+     * Opens the device in {@code format}, with {@code bufferSize} bytes of buffer.
+     *
+     * @throws IllegalArgumentException if the format is not fully specified, or bufferSize is not
+     *     a positive number of whole frames
+     * @throws LineUnavailableException naming the format, if this line does not carry it or the
+     *     device refuses it
+     * @throws IllegalStateException if the line is already open in another format
+     */
+    @Override
+    public void open(AudioFormat format, int bufferSize) throws LineUnavailableException {
+        if (format.getSampleRate() == AudioSystem.NOT_SPECIFIED || format.getChannels() == AudioSystem.NOT_SPECIFIED
+                || format.getSampleSizeInBits() == AudioSystem.NOT_SPECIFIED) {
+            throw new IllegalArgumentException("format not fully specified: " + format);
+        }
+        int frameSize = format.getChannels() * ((format.getSampleSizeInBits() + 7) / 8);
+        if (bufferSize <= 0 || bufferSize % frameSize != 0) {
+            throw new IllegalArgumentException("buffer size " + bufferSize + " is not a whole number of "
+                + frameSize + "-byte frames");
+        }
+        synchronized (lock) {
+            if (capture != null) {
+                if (format.matches(this.format)) return;
+                throw new IllegalStateException("line is already open with format " + this.format);
+            }
+        }
+        if (!VoxcapMixer.TARGET_INFO.isFormatSupported(format) || format.getSampleRate() != (int) format.getSampleRate()
+                || format.getFrameRate() != format.getSampleRate() || format.getFrameSize() != frameSize) {
+            throw new LineUnavailableException("the default recording device does not take " + format);
+        }
+        int perBuffer = Math.max(1, bufferSize / frameSize / RING) * frameSize;
+        int buffers = Math.min(AudioCapture.MAX_BUFFERS, Math.max(1, bufferSize / perBuffer));
+        AudioCapture opened;
+        try {
+            opened = AudioCapture.open((int) format.getSampleRate(), format.getChannels(), format.getSampleSizeInBits(),
+                perBuffer, buffers);
+        } catch (CaptureException refused) {
+            LineUnavailableException failure = new LineUnavailableException("the default recording device refused "
+                + format + ": " + refused.getMessage());
+            failure.initCause(refused);
+            throw failure;
+        }
+        synchronized (lock) {
+            if (capture != null) {
+                // Another thread opened the line meanwhile; keep its capture.
+                opened.close();
+                return;
+            }
+            this.format = format;
+            capture = opened;
+            buffer = new byte[perBuffer * buffers];
+            head = 0;
+            count = 0;
+            framesRead = 0;
+            pump = new Thread(() -> pump(opened), "Voxcap line");
+            pump.setDaemon(true);
+            pump.start();
+        }
+        mixer.lineOpened(this);
+        notify(LineEvent.Type.OPEN);
+    }
+
+    /** The line's thread: takes every device buffer as it is recorded until the capture closes. */
+    private void pump(AudioCapture from) {
+        byte[] chunk = new byte[from.bufferSize()];
+        try {
+            while (from.read(chunk)) deliver(from, chunk);
+        } catch (CaptureException deviceFailed) {
+            // The device records nothing more: the line stops, and what it holds can still be read.
+            boolean wasStarted;
+            synchronized (lock) {
+                if (capture != from) return;
+                wasStarted = started;
+                started = false;
+                lock.notifyAll();
+            }
+            if (wasStarted) notify(LineEvent.Type.STOP);
+        }
+    }
+
+    private void deliver(AudioCapture from, byte[] chunk) {
+        synchronized (lock) {
+            if (capture != from || !started) return;
+            int n = Math.min(chunk.length, buffer.length - count);
+            int tail = (head + count) % buffer.length;
+            int first = Math.min(n, buffer.length - tail);
+            System.arraycopy(chunk, 0, buffer, tail, first);
+            System.arraycopy(chunk, first, buffer, 0, n - first);
+            count += n;
+            lock.notifyAll();
+        }
+    }
+
+    /**
+     * Copies recorded bytes into {@code b}. While the line is started it waits until {@code len}
+     * bytes have come, or the line is stopped, flushed or closed, or the thread is interrupted; a
+     * line that is not started gives what it holds without waiting.
+     *
+     * @return the bytes copied, a whole number of frames; 0 once the line is closed
+     * @throws IllegalArgumentException if len is negative or not a whole number of frames
+     * @throws ArrayIndexOutOfBoundsException if off and len do not lie within b
+     */
+    @Override
+    public int read(byte[] b, int off, int len) {
+        int frameSize;
+        synchronized (lock) {
+            frameSize = format.getFrameSize();
+        }
+        if (len < 0 || len % frameSize != 0) {
+            throw new IllegalArgumentException("cannot read " + len + " bytes: not a whole number of "
+                + frameSize + "-byte frames");
+        }
+        if (off < 0 || (long) off + len > b.length) {
+            throw new ArrayIndexOutOfBoundsException("offset " + off + ", length " + len + ", array length " + b.length);
+        }
+        synchronized (lock) {
+            long flushesBefore = flushes;
+            int done = 0;
+            while (capture != null) {
+                int n = Math.min(count, len - done);
+                int first = Math.min(n, buffer.length - head);
+                System.arraycopy(buffer, head, b, off + done, first);
+                System.arraycopy(buffer, 0, b, off + done + first, n - first);
+                head = (head + n) % buffer.length;
+                count -= n;
+                done += n;
+                if (n > 0) lock.notifyAll();
+                if (done == len || !started || flushes != flushesBefore) break;
+                try {
+                    lock.wait();
+                } catch (InterruptedException interrupted) {
+                    Thread.currentThread().interrupt();
+                    break;
+                }
+            }
+            framesRead += done / frameSize;
+            return done;
+        }
+    }
+
+    /** Waits until everything the line holds has been read, or the line is stopped or closed. */
+    @Override
+    public void drain() {
+        synchronized (lock) {
+            while (count > 0 && started && capture != null) {
+                try {
+                    lock.wait();
+                } catch (InterruptedException interrupted) {
+                    Thread.currentThread().interrupt();
+                    return;
+                }
+            }
+        }
+    }
+
+    /** Drops what the line holds; a read that is waiting returns with what it has. */
+    @Override
+    public void flush() {
+        synchronized (lock) {
+            head = 0;
+            count = 0;
+            flushes++;
+            lock.notifyAll();
+        }
+    }
+
+    @Override
+    public void start() {
+        synchronized (lock) {
+            if (capture == null || started) return;
+            started = true;
+        }
+        notify(LineEvent.Type.START);
+    }
+
+    /** Stops taking in audio; a read that is waiting returns with what it has. What the line holds stays. */
+    @Override
+    public void stop() {
+        synchronized (lock) {
+            if (!started) return;
+            started = false;
+            lock.notifyAll();
+        }
+        notify(LineEvent.Type.STOP);
+    }
+
+    /** Closes the device, from any thread; a read that is waiting returns. Closing again does nothing. */
+    @Override
+    public void close() {
+        AudioCapture closing;
+        Thread taker;
+        boolean wasStarted;
+        synchronized (lock) {
+            if (capture == null) return;
+            closing = capture;
+            taker = pump;
+            wasStarted = started;
+            capture = null;
+            pump = null;
+            started = false;
+            count = 0;
+            lock.notifyAll();
+        }
+        closing.close();
+        if (taker != Thread.currentThread()) {
+            try {
+                taker.join(PUMP_JOIN_MILLIS);
+            } catch (InterruptedException interrupted) {
+                Thread.currentThread().interrupt();
+            }
+        }
+        mixer.lineClosed(this);
+        if (wasStarted) notify(LineEvent.Type.STOP);
+        notify(LineEvent.Type.CLOSE);
+    }
+
+    private void notify(LineEvent.Type type) {
+        LineEvent event = new LineEvent(this, type, getLongFramePosition());
+        for (LineListener listener : listeners) listener.update(event);
+    }
+
+    @Override
+    public boolean isOpen() {
+        synchronized (lock) {
+            return capture != null;
+        }
+    }
+
+    @Override
+    public boolean isRunning() {
+        return isActive();
+    }
+
+    @Override
+    public boolean isActive() {
+        synchronized (lock) {
+            return started;
+        }
+    }
+
+    @Override
+    public AudioFormat getFormat() {
+        synchronized (lock) {
+            return format;
+        }
+    }
+
+    /** The line's buffer in bytes: the size asked for at open, rounded down to whole device buffers. */
+    @Override
+    public int getBufferSize() {
+        synchronized (lock) {
+            return capture != null ? buffer.length : defaultBufferSize(format);
+        }
+    }
+
+    @Override
+    public int available() {
+        synchronized (lock) {
+            return count;
+        }
+    }
+
+    /** Frames read from the line since it was opened. */
+    @Override
+    public int getFramePosition() {
+        return (int) getLongFramePosition();
+    }
+
+    @Override
+    public long getLongFramePosition() {
+        synchronized (lock) {
+            return framesRead;
+        }
+    }
+
+    @Override
+    public long getMicrosecondPosition() {
+        synchronized (lock) {
+            return (long) (framesRead * 1_000_000.0 / format.getFrameRate());
+        }
+    }
+
+    @Override
+    public float getLevel() {
+        return AudioSystem.NOT_SPECIFIED;
+    }
+
+    @Override
+    public Line.Info getLineInfo() {
+        return VoxcapMixer.TARGET_INFO;
+    }
+
+    @Override
+    public Control[] getControls() {
+        return new Control[0];
+    }
+
+    @Override
+    public boolean isControlSupported(Control.Type control) {
+        return false;
+    }
+
+    @Override
+    public Control getControl(Control.Type control) {
+        throw new IllegalArgumentException("no controls: " + control);
+    }
+
+    @Override
+    public void addLineListener(LineListener listener) {
+        if (listener != null) listeners.add(listener);
+    }
+
+    @Override
+    public void removeLineListener(LineListener listener) {
+        listeners.remove(listener);
+    }
+}

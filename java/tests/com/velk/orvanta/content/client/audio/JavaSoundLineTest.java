@@ -1,0 +1,253 @@
+package com.velk.orvanta.content.client.audio;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNotNull;
+import static org.junit.jupiter.api.Assertions.assertSame;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.io.ByteArrayOutputStream;
+import java.io.File;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+import java.nio.file.Files;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.Collections;
+import java.util.List;
+import java.util.concurrent.Callable;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+import java.util.concurrent.TimeUnit;
+import java.util.function.BooleanSupplier;
+import javax.sound.sampled.AudioFileFormat;
+import javax.sound.sampled.AudioFormat;
+import javax.sound.sampled.AudioInputStream;
+import javax.sound.sampled.AudioSystem;
+import javax.sound.sampled.DataLine;
+import javax.sound.sampled.LineEvent;
+import javax.sound.sampled.LineUnavailableException;
+import javax.sound.sampled.Mixer;
+import javax.sound.sampled.TargetDataLine;
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.Test;
+
+/**
+ * Our Java Sound line, found and used only through javax.sound.sampled, on the simulated
+ * microphone (the n-th little-endian 32-bit word it records is n).
+ */
+class JavaSoundLineTest {
+    private static final String MIXER = "Voxcap default recording device";
+    // One frame is one word of the counting signal.
+    private static final AudioFormat COUNTING = new AudioFormat(8000, 32, 1, true, false);
+    private static final int FRAME = 4;
+    // 8 device buffers of 32 bytes.
+    private static final int BUFFER = 256;
+    private static final int DEVICE_BUFFER = BUFFER / 8;
+    private static final long GENEROUS_MS = 10_000;
+
+    private final ExecutorService readers = Executors.newCachedThreadPool();
+    private final List<TargetDataLine> lines = new ArrayList<>();
+
+    @AfterEach
+    void cleanUp() {
+        for (TargetDataLine line : lines) line.close();
+        readers.shutdownNow();
+        SimulatedMachine.reset();
+    }
+
+    private static Mixer.Info ourMixer() {
+        for (Mixer.Info info : AudioSystem.getMixerInfo()) {
+            if (info.getName().equals(MIXER)) return info;
+        }
+        throw new AssertionError("AudioSystem does not list " + MIXER);
+    }
+
+    private TargetDataLine line(AudioFormat format) throws LineUnavailableException {
+        TargetDataLine line = AudioSystem.getTargetDataLine(format, ourMixer());
+        lines.add(line);
+        return line;
+    }
+
+    private static void await(BooleanSupplier condition, String what) throws InterruptedException {
+        long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(GENEROUS_MS);
+        while (!condition.getAsBoolean()) {
+            if (System.nanoTime() - deadline > 0) throw new AssertionError("timed out waiting until " + what);
+            Thread.sleep(1);
+        }
+    }
+
+    /** Starts a read of len bytes and returns once it is waiting inside the line. */
+    private Future<Integer> blockedRead(TargetDataLine line, int len) throws InterruptedException {
+        Thread[] reader = new Thread[1];
+        Future<Integer> result = readers.submit((Callable<Integer>) () -> {
+            reader[0] = Thread.currentThread();
+            return line.read(new byte[len], 0, len);
+        });
+        await(() -> reader[0] != null && reader[0].getState() == Thread.State.WAITING, "the read waits");
+        return result;
+    }
+
+    private static int[] words(byte[] bytes) {
+        int[] words = new int[bytes.length / 4];
+        ByteBuffer.wrap(bytes).order(ByteOrder.LITTLE_ENDIAN).asIntBuffer().get(words);
+        return words;
+    }
+
+    @Test
+    void theMixerIsListedAndGivesOurLine() throws Exception {
+        Mixer.Info info = ourMixer();
+        Mixer mixer = AudioSystem.getMixer(info);
+        assertSame(info, mixer.getMixerInfo());
+        assertSame(mixer.getMixerInfo(), AudioSystem.getMixer(info).getMixerInfo());
+        assertTrue(mixer.isLineSupported(new DataLine.Info(TargetDataLine.class, new AudioFormat(16000, 16, 1, true, false))));
+        assertFalse(mixer.isLineSupported(new DataLine.Info(TargetDataLine.class, new AudioFormat(16000, 16, 1, true, true))));
+        assertEquals(0, mixer.getSourceLineInfo().length);
+
+        TargetDataLine line = line(COUNTING);
+        assertFalse(line.isOpen());
+        line.open(COUNTING, BUFFER);
+        assertTrue(line.isOpen());
+        assertEquals(BUFFER, line.getBufferSize());
+        assertEquals(COUNTING, line.getFormat());
+        assertEquals(Collections.singletonList(line), Arrays.asList(mixer.getTargetLines()));
+        line.close();
+        assertEquals(0, mixer.getTargetLines().length);
+    }
+
+    @Test
+    void aWavWrittenFromTheLineHoldsTheSignalContinuous() throws Exception {
+        TargetDataLine line = line(COUNTING);
+        // Two seconds of room, so a writer held up on a busy machine loses nothing.
+        line.open(COUNTING, 64000);
+        File wav = File.createTempFile("voxcap-line", ".wav");
+        try {
+            line.start();
+            Future<Integer> writer = readers.submit(() ->
+                AudioSystem.write(new AudioInputStream(line), AudioFileFormat.Type.WAVE, wav));
+            // A second of signal, then stop and close as a "stop" button would.
+            await(() -> line.getFramePosition() >= 8000, "a second is recorded");
+            line.stop();
+            line.close();
+            assertTrue(writer.get(GENEROUS_MS, TimeUnit.MILLISECONDS) > 8000 * FRAME);
+
+            try (AudioInputStream in = AudioSystem.getAudioInputStream(wav)) {
+                assertTrue(in.getFormat().matches(COUNTING), in.getFormat().toString());
+                ByteArrayOutputStream bytes = new ByteArrayOutputStream();
+                byte[] chunk = new byte[4096];
+                for (int n; (n = in.read(chunk)) > 0; ) bytes.write(chunk, 0, n);
+                int[] signal = words(bytes.toByteArray());
+                assertTrue(signal.length >= 8000, "frames: " + signal.length);
+                for (int i = 1; i < signal.length; i++) {
+                    if (signal[i] != signal[i - 1] + 1) throw new AssertionError("gap after word " + signal[i - 1] + " at frame " + i);
+                }
+            }
+        } finally {
+            Files.deleteIfExists(wav.toPath());
+        }
+    }
+
+    @Test
+    void listenersHearEveryChangeInOrder() throws Exception {
+        TargetDataLine line = line(COUNTING);
+        List<LineEvent.Type> heard = Collections.synchronizedList(new ArrayList<>());
+        line.addLineListener(event -> {
+            assertSame(line, event.getLine());
+            heard.add(event.getType());
+        });
+        line.open(COUNTING, BUFFER);
+        line.start();
+        line.start();
+        line.stop();
+        line.start();
+        line.close();
+        line.close();
+        assertEquals(Arrays.asList(LineEvent.Type.OPEN, LineEvent.Type.START, LineEvent.Type.STOP,
+            LineEvent.Type.START, LineEvent.Type.STOP, LineEvent.Type.CLOSE), heard);
+    }
+
+    @Test
+    void stopFlushAndCloseEachReleaseABlockedRead() throws Exception {
+        SimulatedMachine.manualMicrophone(true);
+        TargetDataLine line = line(COUNTING);
+        line.open(COUNTING, BUFFER);
+        line.start();
+
+        // Stop: the read returns what had come; the line keeps what it holds.
+        assertTrue(SimulatedMachine.completeBuffer());
+        await(() -> line.available() == DEVICE_BUFFER, "the device buffer reaches the line");
+        Future<Integer> read = blockedRead(line, BUFFER);
+        line.stop();
+        assertEquals(DEVICE_BUFFER, read.get(GENEROUS_MS, TimeUnit.MILLISECONDS));
+        assertFalse(line.isActive());
+
+        // Flush: the read returns, and what the line held is gone.
+        line.start();
+        read = blockedRead(line, FRAME);
+        line.flush();
+        assertEquals(0, read.get(GENEROUS_MS, TimeUnit.MILLISECONDS));
+        assertEquals(0, line.available());
+
+        // Close from another thread: the read returns, as does every read after it.
+        read = blockedRead(line, FRAME);
+        line.close();
+        assertEquals(0, read.get(GENEROUS_MS, TimeUnit.MILLISECONDS));
+        assertEquals(0, line.read(new byte[FRAME], 0, FRAME));
+        assertFalse(line.isOpen());
+    }
+
+    @Test
+    void availableAndPositionsCountWholeFramesReadInOrder() throws Exception {
+        SimulatedMachine.manualMicrophone(true);
+        TargetDataLine line = line(COUNTING);
+        line.open(COUNTING, BUFFER);
+        line.start();
+        assertTrue(SimulatedMachine.completeBuffer());
+        assertTrue(SimulatedMachine.completeBuffer());
+        await(() -> line.available() == 2 * DEVICE_BUFFER, "two device buffers reach the line");
+        line.stop();
+
+        byte[] got = new byte[3 * DEVICE_BUFFER];
+        // Stopped: a read takes what the line holds without waiting for more.
+        assertEquals(2 * DEVICE_BUFFER, line.read(got, 0, got.length));
+        int[] signal = words(got);
+        for (int i = 0; i < 2 * DEVICE_BUFFER / FRAME; i++) assertEquals(i, signal[i]);
+        assertEquals(0, line.available());
+        assertEquals(2 * DEVICE_BUFFER / FRAME, line.getFramePosition());
+        assertEquals(2 * DEVICE_BUFFER / FRAME * 1_000_000L / 8000, line.getMicrosecondPosition());
+        line.drain();
+    }
+
+    @Test
+    void onlyWholeFramesAreRead() throws Exception {
+        AudioFormat stereo16 = new AudioFormat(8000, 16, 2, true, false);
+        TargetDataLine line = line(stereo16);
+        assertThrows(IllegalArgumentException.class, () -> line.open(stereo16, 6));
+        line.open(stereo16, 64);
+        byte[] b = new byte[16];
+        assertThrows(IllegalArgumentException.class, () -> line.read(b, 0, 6));
+        assertThrows(IllegalArgumentException.class, () -> line.read(b, 0, -4));
+        assertThrows(ArrayIndexOutOfBoundsException.class, () -> line.read(b, 4, 16));
+        assertThrows(ArrayIndexOutOfBoundsException.class, () -> line.read(b, -4, 4));
+        assertEquals(0, line.read(b, 0, 0));
+    }
+
+    @Test
+    void aRefusedFormatIsNamedInLineUnavailable() throws Exception {
+        SimulatedMachine.refuseFormats(true);
+        TargetDataLine line = line(COUNTING);
+        LineUnavailableException refused = assertThrows(LineUnavailableException.class, () -> line.open(COUNTING, BUFFER));
+        assertNotNull(refused.getMessage());
+        assertTrue(refused.getMessage().contains(COUNTING.toString()), refused.getMessage());
+        assertFalse(line.isOpen());
+
+        SimulatedMachine.refuseFormats(false);
+        AudioFormat bigEndian = new AudioFormat(8000, 16, 1, true, true);
+        refused = assertThrows(LineUnavailableException.class, () -> line.open(bigEndian, BUFFER));
+        assertTrue(refused.getMessage().contains(bigEndian.toString()), refused.getMessage());
+        assertThrows(IllegalArgumentException.class,
+            () -> line.open(new AudioFormat(AudioSystem.NOT_SPECIFIED, 16, 1, true, false), BUFFER));
+    }
+}

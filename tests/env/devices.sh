@@ -1,0 +1,107 @@
+#!/bin/bash
+# devices.sh [--tone PERIOD | --speak TEXT | --no-sound] [--screen WxHxD] [--no-shm] [--] COMMAND...
+# Runs COMMAND with a virtual screen (Xvfb) and a virtual microphone: a private PulseAudio whose
+# default source is a pipe fed in real time with mono 16-bit audio:
+#   --tone PERIOD  a sine whose period is PERIOD samples at 8000 Hz (the default, PERIOD 7)
+#   --speak TEXT   TEXT spoken by espeak-ng at 16000 Hz, then a second of silence, over and over
+#   --no-sound     no sound server at all: the machine has no recording device
+# --screen sets the screen (default 1024x768x24); --no-shm starts Xvfb without MIT-SHM.
+# COMMAND sees DISPLAY, HOME, XDG_RUNTIME_DIR, PULSE_SERVER (the server's socket, or a missing one
+# with --no-sound), PULSE_CLIENTCONFIG (autospawn off) and DEVICES_DIR (a scratch folder). It runs
+# in a process group of its own. Everything started here is stopped on exit, failure or
+# interrupt; only a temporary folder is written.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+rate=8000
+sound=tone
+period=7
+phrase=
+screen=1024x768x24
+xvfb_options=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --tone) sound=tone period=$2; shift 2 ;;
+    --speak) sound=speak phrase=$2 rate=16000; shift 2 ;;
+    --no-sound) sound=none; shift ;;
+    --screen) screen=$2; shift 2 ;;
+    --no-shm) xvfb_options+=(-extension MIT-SHM); shift ;;
+    --) shift; break ;;
+    -*) echo "devices.sh: unknown option $1" >&2; exit 2 ;;
+    *) break ;;
+  esac
+done
+[ $# -gt 0 ] || { echo "usage: devices.sh [--tone PERIOD | --speak TEXT | --no-sound] [--screen WxHxD] [--no-shm] [--] COMMAND..." >&2; exit 2; }
+
+log() { echo "devices: $*" >&2; }
+
+D=$(mktemp -d "${TMPDIR:-/tmp}/devices.XXXXXX")
+pids=()
+cleanup() {
+  local status=$?
+  set +e
+  trap - EXIT INT TERM HUP
+  [ -n "${command_pid:-}" ] && kill -- "-$command_pid" 2>/dev/null && wait "$command_pid" 2>/dev/null
+  local i
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do wait "${pids[i]}" 2>/dev/null; done
+  rm -rf "$D"
+  exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+
+# Polls COMMAND every 0.1 s for up to SECONDS.
+wait_for() {
+  local seconds=$1 tries
+  shift
+  for ((tries = seconds * 10; tries > 0; tries--)); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+mkdir -p "$D/home" "$D/run"
+chmod 700 "$D/run"
+export HOME=$D/home XDG_RUNTIME_DIR=$D/run DEVICES_DIR=$D
+# Nothing here may reach a sound server other than ours, nor start one of its own.
+echo "autospawn = no" >"$D/client.conf"
+export PULSE_CLIENTCONFIG=$D/client.conf PULSE_SERVER=unix:$D/run/pulse/native
+# Nor a session bus: an unset address would make D-Bus clients launch a daemon that outlives us.
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$D/no-session-bus
+unset DISPLAY
+
+Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -noreset "${xvfb_options[@]}" 3>"$D/display" >"$D/xvfb.log" 2>&1 &
+pids+=($!)
+wait_for 20 grep -q . "$D/display" || { cat "$D/xvfb.log" >&2; log "Xvfb did not start"; exit 1; }
+export DISPLAY=:$(head -n 1 "$D/display")
+
+if [ "$sound" != none ]; then
+  raw=$D/signal.raw
+  if [ "$sound" = tone ]; then
+    freq=$(awk -v r=$rate -v p="$period" 'BEGIN { if (p < 2) exit 1; printf "%.12f", r / p }') ||
+      { log "bad tone period $period"; exit 1; }
+    sox -D -r $rate -c 1 -n -t raw -e signed -b 16 "$raw" synth "$((period * 1000))s" sine "$freq" vol 0.5
+  else
+    espeak-ng -w "$D/phrase.wav" "$phrase"
+    sox -D "$D/phrase.wav" -t raw -r $rate -e signed -b 16 -c 1 "$raw" pad 0.5 1
+  fi
+  cc -O2 -o "$D/pcm_pacer" "$here/pcm_pacer.c"
+  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --disable-shm=yes \
+    -L module-native-protocol-unix -L "module-null-sink sink_name=nullsink" \
+    -L "module-pipe-source source_name=testsrc file=$D/source.fifo format=s16le rate=$rate channels=1" \
+    >"$D/pulse.log" 2>&1 &
+  pids+=($!)
+  wait_for 20 sh -c "timeout 5 pactl list short sources | grep -q testsrc" || { cat "$D/pulse.log" >&2; log "PulseAudio did not start"; exit 1; }
+  "$D/pcm_pacer" $((rate * 2)) "$raw" >"$D/source.fifo" &
+  pids+=($!)
+  timeout 10 pactl set-default-source testsrc
+fi
+
+# The command runs in a process group of its own, so that an interrupt can stop all of it; the
+# shell waits for it in a way that signals interrupt.
+setsid "$@" &
+command_pid=$!
+wait "$command_pid"

@@ -1,0 +1,181 @@
+// The real microphone through the exported functions, in tests/env/devices.sh: its default
+// source plays a sine whose period is 7 samples at 8000 Hz.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <com_velk_orvanta_content_client_audio_Voxcap.h>
+
+#include "fake_jni.h"
+#include "private_server.h"
+
+namespace {
+
+const double kTonePeriodSeconds = 7.0 / 8000;
+
+struct Format {
+    jint rate, channels, bits;
+};
+
+class MicrophoneTest : public ::testing::Test {
+protected:
+    // Some tests point the process at another server; the next one gets the environment's again.
+    void SetUp() override { server_ = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : ""; }
+    void TearDown() override {
+        setenv("PULSE_SERVER", server_.c_str(), 1);
+        EXPECT_EQ(jni.violations(), 0) << jni.firstViolation();
+    }
+    jint open(Format f, jint bufferSize, jint bufferCount = 8) {
+        return Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(jni.env(), nullptr, f.rate, f.channels, f.bits,
+                                                                       bufferSize, bufferCount);
+    }
+    jint read(jint handle, jbyteArray dest, jint length) {
+        return Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuffer(jni.env(), nullptr, handle, dest, 0,
+                                                                            length);
+    }
+    void close(jint handle) { Java_com_velk_orvanta_content_client_audio_Voxcap_nclose(jni.env(), nullptr, handle); }
+
+    // The first channel of `seconds` of recording, as 16-bit values.
+    std::vector<int> record(jint handle, Format f, jint bufferSize, double seconds) {
+        std::vector<int> samples;
+        jbyteArray dest = jni.newByteArray(bufferSize);
+        int frame = f.channels * f.bits / 8;
+        long bytes = static_cast<long>(seconds * f.rate) * frame;
+        for (long got = 0; got < bytes; got += bufferSize) {
+            if (read(handle, dest, bufferSize) != 0) break;
+            const auto* b = reinterpret_cast<const uint8_t*>(jni.bytes(dest));
+            for (int i = 0; i + frame <= bufferSize; i += frame)
+                samples.push_back(f.bits == 8 ? (b[i] - 128) << 8 : static_cast<int16_t>(b[i] | b[i + 1] << 8));
+        }
+        return samples;
+    }
+
+    static long millisecondsTaken(const std::function<void()>& f) {
+        auto start = std::chrono::steady_clock::now();
+        f();
+        return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - start)
+                                     .count());
+    }
+
+    FakeJni jni;
+
+private:
+    std::string server_;
+};
+
+// The index after `from` where the tone breaks (a sample unlike the one a period earlier), or -1.
+long firstBreak(const std::vector<int>& samples, size_t from, size_t period, int tolerance) {
+    for (size_t n = std::max(from, period); n < samples.size(); ++n)
+        if (std::abs(samples[n] - samples[n - period]) > tolerance) return static_cast<long>(n);
+    return -1;
+}
+
+class ToneTest : public MicrophoneTest, public ::testing::WithParamInterface<Format> {};
+
+// Buffers of a tenth of a second: 800 or 1600 frames, not a multiple of the tone's period, so a
+// buffer lost, repeated or out of order breaks it.
+TEST_P(ToneTest, ArrivesContinuous) {
+    Format f = GetParam();
+    jint bufferSize = f.rate / 10 * f.channels * f.bits / 8;
+    jint handle = open(f, bufferSize);
+    ASSERT_NE(handle, 0);
+    std::vector<int> samples = record(handle, f, bufferSize, 4);
+    close(handle);
+    ASSERT_GE(samples.size(), static_cast<size_t>(4 * f.rate * 0.95)) << "the recording ended early";
+    size_t period = static_cast<size_t>(kTonePeriodSeconds * f.rate + 0.5);
+    // Resampling and 8-bit samples leave small differences from period to period; a break is
+    // far larger. The first second may still show the backlog settling.
+    int tolerance = f.bits == 8 ? 800 : 400;
+    EXPECT_EQ(firstBreak(samples, static_cast<size_t>(f.rate), period, tolerance), -1);
+    int peak = 0;
+    for (size_t i = static_cast<size_t>(f.rate); i < samples.size(); ++i) peak = std::max(peak, std::abs(samples[i]));
+    EXPECT_GT(peak, 12000) << "no tone: silence is continuous too";
+}
+
+INSTANTIATE_TEST_SUITE_P(RatesChannelsAndWidths, ToneTest,
+                         ::testing::Values(Format{8000, 1, 16}, Format{8000, 2, 16}, Format{8000, 1, 8},
+                                           Format{8000, 2, 8}, Format{16000, 1, 16}, Format{16000, 2, 16},
+                                           Format{16000, 1, 8}, Format{16000, 2, 8}),
+                         [](const ::testing::TestParamInfo<Format>& info) {
+                             const Format& f = info.param;
+                             return std::to_string(f.rate) + "Hz_" + std::to_string(f.channels) + "ch_" +
+                                    std::to_string(f.bits) + "bit";
+                         });
+
+TEST_F(MicrophoneTest, TwoCapturesRecordAtOnce) {
+    Format f{8000, 1, 16};
+    jint first = open(f, 1600), second = open(f, 1600);
+    ASSERT_NE(first, 0);
+    ASSERT_NE(second, 0);
+    std::vector<int> a, b;
+    std::thread other([&] { b = record(second, f, 1600, 3); });
+    a = record(first, f, 1600, 3);
+    other.join();
+    close(first);
+    close(second);
+    EXPECT_EQ(firstBreak(a, 8000, 7, 400), -1);
+    EXPECT_EQ(firstBreak(b, 8000, 7, 400), -1);
+    EXPECT_GE(std::min(a.size(), b.size()), 3u * 8000 * 95 / 100);
+}
+
+TEST_F(MicrophoneTest, CloseWakesABlockedReader) {
+    // Buffers of 10 s: the reader waits on the first one when the close comes.
+    jint handle = open(Format{8000, 1, 16}, 160000, 2);
+    ASSERT_NE(handle, 0);
+    jbyteArray dest = jni.newByteArray(160000);
+    std::atomic<jint> result{-1};
+    std::thread reader([&] { result = read(handle, dest, 160000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(millisecondsTaken([&] { close(handle); }), 3000);
+    reader.join();
+    EXPECT_TRUE(result == 0 || result == 1) << result;
+}
+
+TEST_F(MicrophoneTest, NoServerOpensNothingAtOnce) {
+    setenv("PULSE_SERVER", "unix:/nonexistent/pulse/native", 1);
+    jint handle = -1;
+    EXPECT_LT(millisecondsTaken([&] { handle = open(Format{8000, 1, 16}, 1600); }), 1000);
+    EXPECT_EQ(handle, 0);
+}
+
+TEST_F(MicrophoneTest, ServerWithoutSourceOpensNothingAtOnce) {
+    PrivateServer server(false);
+    ASSERT_TRUE(server.running());
+    jint handle = -1;
+    EXPECT_LT(millisecondsTaken([&] { handle = open(Format{8000, 1, 16}, 1600); }), 1000);
+    EXPECT_EQ(handle, 0);
+}
+
+TEST_F(MicrophoneTest, ServerKilledMidCaptureWakesTheReader) {
+    PrivateServer server(true);
+    ASSERT_TRUE(server.running());
+    jint handle = open(Format{8000, 1, 16}, 1600, 4);
+    ASSERT_NE(handle, 0);
+    jbyteArray dest = jni.newByteArray(1600);
+    ASSERT_EQ(read(handle, dest, 1600), 0) << "the server's monitor source records";
+    std::atomic<bool> ended{false};
+    std::atomic<jint> last{0};
+    std::thread reader([&] {
+        jint r;
+        while ((r = read(handle, dest, 1600)) == 0) {
+        }
+        last = r;
+        ended = true;
+    });
+    server.kill();
+    for (int i = 0; i < 100 && !ended; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(ended) << "the reader was not woken";
+    EXPECT_EQ(last, 6) << "MMSYSERR_NODRIVER from the re-queue";
+    EXPECT_LT(millisecondsTaken([&] { close(handle); }), 3000);
+    reader.join();
+}
+
+}  // namespace

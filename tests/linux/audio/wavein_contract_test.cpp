@@ -1,0 +1,116 @@
+// waveIn* over PulseAudio keeps the rules the capture library relies on, as the Windows
+// documentation gives them.
+#include <gtest/gtest.h>
+#include <mmsystem.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+class WaveInContractTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        ASSERT_EQ(waveInOpen(&device, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(event), 0, CALLBACK_EVENT),
+                  MMSYSERR_NOERROR);
+        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "no notice of the open";
+        for (int i = 0; i < 3; ++i) {
+            headers[i].lpData = buffers[i];
+            headers[i].dwBufferLength = sizeof(buffers[i]);
+        }
+    }
+    void TearDown() override {
+        waveInReset(device);
+        for (WAVEHDR& header : headers) waveInUnprepareHeader(device, &header, sizeof(WAVEHDR));
+        EXPECT_EQ(waveInClose(device), MMSYSERR_NOERROR);
+        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "no notice of the close";
+        EXPECT_EQ(waveInClose(device), MMSYSERR_INVALHANDLE);
+        CloseHandle(event);
+    }
+    void queue(int i) {
+        ASSERT_EQ(waveInPrepareHeader(device, &headers[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInAddBuffer(device, &headers[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    }
+    bool done(int i) { return std::atomic_ref<DWORD>(headers[i].dwFlags).load(std::memory_order_acquire) & WHDR_DONE; }
+
+    WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
+    HANDLE event = nullptr;
+    HWAVEIN device = nullptr;
+    char buffers[3][1600] = {};  // a tenth of a second each
+    WAVEHDR headers[3] = {};
+};
+
+TEST_F(WaveInContractTest, QueueRulesFollowTheDocumentation) {
+    EXPECT_EQ(waveInAddBuffer(device, &headers[0], sizeof(WAVEHDR)), WAVERR_UNPREPARED);
+    queue(0);
+    EXPECT_TRUE(headers[0].dwFlags & WHDR_INQUEUE);
+    EXPECT_EQ(waveInAddBuffer(device, &headers[0], sizeof(WAVEHDR)), WAVERR_STILLPLAYING) << "queued twice";
+    EXPECT_EQ(waveInUnprepareHeader(device, &headers[0], sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveInClose(device), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveInAddBuffer(device, &headers[1], 12), MMSYSERR_INVALPARAM);
+}
+
+// A second and a half of buffers, each re-queued as it returns: they come back full, in queue
+// order, and each continues the tone where the one before ended (800 samples, not a multiple of
+// its period of 7), judged after the first second while the backlog may still settle.
+TEST_F(WaveInContractTest, BuffersReturnFullInQueueOrderEachWithANotice) {
+    for (int i = 0; i < 3; ++i) queue(i);
+    ResetEvent(event);
+    ASSERT_EQ(waveInStart(device), MMSYSERR_NOERROR);
+    std::vector<int16_t> samples;
+    for (int returned = 0; returned < 15; ++returned) {
+        int i = returned % 3;
+        while (!done(i)) ASSERT_EQ(WaitForSingleObject(event, 5000), WAIT_OBJECT_0) << "buffer " << returned;
+        EXPECT_FALSE(headers[i].dwFlags & WHDR_INQUEUE);
+        ASSERT_EQ(headers[i].dwBytesRecorded, sizeof(buffers[i]));
+        const auto* b = reinterpret_cast<const uint8_t*>(buffers[i]);
+        for (size_t n = 0; n < sizeof(buffers[i]); n += 2) samples.push_back(static_cast<int16_t>(b[n] | b[n + 1] << 8));
+        ASSERT_EQ(waveInAddBuffer(device, &headers[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    }
+    for (size_t n = 8000; n < samples.size(); ++n)
+        ASSERT_LE(std::abs(samples[n] - samples[n - 7]), 400) << "the tone breaks at sample " << n;
+}
+
+TEST_F(WaveInContractTest, StopReturnsTheBufferBeingFilledAndResetReturnsTheRest) {
+    // A 10 s buffer cannot be full when the stop comes.
+    static char longBuffer[160000];
+    headers[0].lpData = longBuffer;
+    headers[0].dwBufferLength = sizeof(longBuffer);
+    for (int i = 0; i < 3; ++i) queue(i);
+    ASSERT_EQ(waveInStart(device), MMSYSERR_NOERROR);
+    Sleep(300);
+    ResetEvent(event);
+    ASSERT_EQ(waveInStop(device), MMSYSERR_NOERROR);
+    EXPECT_TRUE(done(0));
+    EXPECT_GT(headers[0].dwBytesRecorded, 0u);
+    EXPECT_LT(headers[0].dwBytesRecorded, sizeof(longBuffer));
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_FALSE(done(1)) << "stop returns only the buffer being filled";
+    ASSERT_EQ(waveInReset(device), MMSYSERR_NOERROR);
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_TRUE(done(i));
+        EXPECT_EQ(headers[i].dwBytesRecorded, 0u);
+    }
+}
+
+TEST(WaveInFormatQuery, AnswersForThePcmTheServerRecords) {
+    auto query = [](WORD channels, DWORD rate, WORD bits, WORD tag = WAVE_FORMAT_PCM) {
+        WORD align = static_cast<WORD>(channels * bits / 8);
+        WAVEFORMATEX f{tag, channels, rate, rate * align, align, bits, 0};
+        return waveInOpen(nullptr, WAVE_MAPPER, &f, 0, 0, WAVE_FORMAT_QUERY);
+    };
+    for (WORD bits : {8, 16, 24, 32}) EXPECT_EQ(query(2, 44100, bits), MMSYSERR_NOERROR) << bits;
+    EXPECT_EQ(query(8, 48000, 16), MMSYSERR_NOERROR);
+    EXPECT_EQ(query(1, 8000, 12), WAVERR_BADFORMAT);
+    EXPECT_EQ(query(0, 8000, 16), WAVERR_BADFORMAT);
+    EXPECT_EQ(query(1, 0, 16), WAVERR_BADFORMAT);
+    EXPECT_EQ(query(1, 8000, 16, 3), WAVERR_BADFORMAT) << "float";
+    WAVEFORMATEX wrongAlign{WAVE_FORMAT_PCM, 1, 8000, 16000, 4, 16, 0};
+    EXPECT_EQ(waveInOpen(nullptr, WAVE_MAPPER, &wrongAlign, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
+    EXPECT_EQ(waveInOpen(nullptr, 7, &wrongAlign, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_BADDEVICEID);
+}
+
+}  // namespace
