@@ -234,10 +234,14 @@ BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int s
     // Straight into a screen-format bitmap; through a copy when the bitmap is monochrome or
     // is read from (it may be the destination itself).
     if (screen && !to->monochrome) {
-        // On a refused read nothing is written: the bitmap stays black either way.
+        const bool was_black = to->black;
         to->prepare(x + left, y + top, columns, rows);
-        return x11::read_root(*screen, srcX + left, srcY + top, columns, rows, to->row(y + top) + x + left,
-                              static_cast<size_t>(to->width));
+        uint32_t* corner = to->row(y + top) + x + left;
+        const size_t stride = static_cast<size_t>(to->width);
+        if (x11::read_root(*screen, srcX + left, srcY + top, columns, rows, corner, stride)) return TRUE;
+        // A refused read wrote nothing: a fresh bitmap's rectangle is cleared now, so it stays black.
+        for (int row = 0; was_black && row < rows; ++row) std::fill_n(corner + row * stride, columns, 0u);
+        return FALSE;
     }
     std::vector<uint32_t> copy(static_cast<size_t>(columns) * static_cast<size_t>(rows));
     if (from && from->black) from = nullptr;  // the copy starts black already
