@@ -35,17 +35,34 @@ namespace {
 const uint32_t white = 0x00FFFFFF;
 const uint64_t largest_bitmap_bytes = uint64_t{1} << 30;
 
+// A fresh bitmap is black, but its memory is not cleared until the first copy into it, and
+// then only around the rectangle the copy writes: a whole-screen grab writes every pixel once,
+// into memory the allocator has usually handed out before, instead of clearing fresh pages
+// only to overwrite them.
 struct Bitmap {
     int width;
     int height;
     bool monochrome;
     std::unique_ptr<uint32_t[], decltype(&std::free)> pixels;  // rows from the top
+    bool black = true;                                         // nothing written yet, memory uncleared
 
     uint32_t* row(int y) const { return pixels.get() + static_cast<size_t>(y) * static_cast<size_t>(width); }
+
+    // Makes every pixel outside the rectangle black in memory, before the rectangle is written.
+    void prepare(int x, int y, int columns, int rows) {
+        if (!black) return;
+        black = false;
+        std::fill(row(0), row(y), 0u);
+        for (int r = y; r < y + rows; ++r) {
+            std::fill(row(r), row(r) + x, 0u);
+            std::fill(row(r) + x + columns, row(r) + width, 0u);
+        }
+        std::fill(row(y + rows), row(height), 0u);
+    }
 };
 
 std::shared_ptr<Bitmap> fresh_bitmap(int width, int height, bool monochrome) {
-    auto* pixels = static_cast<uint32_t*>(std::calloc(static_cast<size_t>(width) * static_cast<size_t>(height), 4));
+    auto* pixels = static_cast<uint32_t*>(std::malloc(static_cast<size_t>(width) * static_cast<size_t>(height) * 4));
     if (!pixels) return nullptr;
     return std::make_shared<Bitmap>(Bitmap{width, height, monochrome, {pixels, &std::free}});
 }
@@ -103,6 +120,7 @@ HDC as_dc(uintptr_t handle) { return reinterpret_cast<HDC>(handle); }
 
 // Writes rows of 32-bit pixels into the bitmap at (x, y), which the caller has clipped.
 void place(Bitmap& to, int x, int y, int width, int height, const uint32_t* from, size_t stride) {
+    to.prepare(x, y, width, height);
     for (int row = 0; row < height; ++row) {
         const uint32_t* source = from + static_cast<size_t>(row) * stride;
         uint32_t* target = to.row(y + row) + x;
@@ -215,10 +233,18 @@ BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int s
 
     // Straight into a screen-format bitmap; through a copy when the bitmap is monochrome or
     // is read from (it may be the destination itself).
-    if (screen && !to->monochrome)
-        return x11::read_root(*screen, srcX + left, srcY + top, columns, rows, to->row(y + top) + x + left,
-                              static_cast<size_t>(to->width));
+    if (screen && !to->monochrome) {
+        const bool was_black = to->black;
+        to->prepare(x + left, y + top, columns, rows);
+        uint32_t* corner = to->row(y + top) + x + left;
+        const size_t stride = static_cast<size_t>(to->width);
+        if (x11::read_root(*screen, srcX + left, srcY + top, columns, rows, corner, stride)) return TRUE;
+        // A refused read wrote nothing: a fresh bitmap's rectangle is cleared now, so it stays black.
+        for (int row = 0; was_black && row < rows; ++row) std::fill_n(corner + row * stride, columns, 0u);
+        return FALSE;
+    }
     std::vector<uint32_t> copy(static_cast<size_t>(columns) * static_cast<size_t>(rows));
+    if (from && from->black) from = nullptr;  // the copy starts black already
     if (screen && !x11::read_root(*screen, srcX + left, srcY + top, columns, rows, copy.data(), static_cast<size_t>(columns)))
         return FALSE;
     if (from)
@@ -248,7 +274,11 @@ int WINAPI GetDIBits(HDC dc, HBITMAP bitmap, UINT startScan, UINT lines, LPVOID 
     for (int64_t line = startScan; line < int64_t{startScan} + lines && line < dib_rows; ++line) {
         int64_t row = top_down ? line : dib_rows - 1 - line;
         if (row >= source->height) continue;
-        std::copy_n(source->row(static_cast<int>(row)), source->width, out + (line - startScan) * source->width);
+        uint32_t* to = out + (line - startScan) * source->width;
+        if (source->black)
+            std::fill_n(to, source->width, 0u);
+        else
+            std::copy_n(source->row(static_cast<int>(row)), source->width, to);
         ++written;
     }
     return written;
