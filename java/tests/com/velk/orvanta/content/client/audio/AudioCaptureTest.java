@@ -15,6 +15,7 @@ import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicReference;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
 
@@ -112,8 +113,16 @@ class AudioCaptureTest {
     @Test
     void aSecondConcurrentReaderIsRefused() throws Exception {
         try (AudioCapture mic = AudioCapture.open(8000, 1, 8, SLOW_BUFFER, 2)) {
-            threads.submit(() -> mic.read(new byte[SLOW_BUFFER]));
-            Thread.sleep(200);
+            AtomicReference<Thread> first = new AtomicReference<>();
+            threads.submit(() -> {
+                first.set(Thread.currentThread());
+                return mic.read(new byte[SLOW_BUFFER]);
+            });
+            // However slow the machine, the first reader is waiting inside read before the second comes.
+            while (first.get() == null || first.get().getState() != Thread.State.WAITING
+                    && first.get().getState() != Thread.State.TIMED_WAITING) {
+                Thread.sleep(5);
+            }
             assertThrows(IllegalStateException.class, () -> mic.read(new byte[SLOW_BUFFER]));
         }
     }
