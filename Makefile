@@ -4,8 +4,8 @@
 
 DIST := dist
 
-.PHONY: all demo test bench bootstrap build build-host build-linux build-win32 jar test-host test-linux test-sanitizers \
-        test-win32 test-java test-fuzz test-valgrind clean
+.PHONY: all demo test bench bootstrap build build-host build-linux build-win32 build-win64 jar test-host test-linux \
+        test-sanitizers test-win32 test-win64 test-java test-fuzz test-valgrind clean
 
 all: build
 
@@ -20,13 +20,14 @@ build-linux: bootstrap
 	cmake --preset linux >/dev/null
 	cmake --build --preset linux
 
-build-win32: bootstrap
-	cmake --preset win32 >/dev/null
-	cmake --build --preset win32
-	mkdir -p $(DIST)/win32
-	cp build/win32/bin/Voxcap.dll build/win32/bin/Deskcap.dll build/win32/bin/capture-demo.exe $(DIST)/win32/
+# The Windows DLLs, for 32-bit (x86) and 64-bit (x86-64) Java VMs, and the demo program.
+build-win32 build-win64: build-%: bootstrap
+	cmake --preset $* >/dev/null
+	cmake --build --preset $*
+	mkdir -p $(DIST)/$*
+	cp build/$*/bin/Voxcap.dll build/$*/bin/Deskcap.dll build/$*/bin/capture-demo.exe $(DIST)/$*/
 
-build: build-host build-linux build-win32
+build: build-host build-linux build-win32 build-win64
 
 test-host: build-host
 	ctest --preset host
@@ -42,13 +43,13 @@ test-sanitizers: bootstrap
 	  cmake --preset $$p >/dev/null && cmake --build --preset $$p && ctest --preset $$p || exit 1; \
 	done
 
-# The Wine suite runs on its own so that its report shows.
-test-win32: build-win32
-	ctest --preset win32 -E '^wine$$'
-	tests/wine/run.sh build/win32/bin
+# The Wine suite runs on its own so that its report shows; one Wine prefix runs both builds.
+test-win32 test-win64: test-%: build-%
+	ctest --preset $* -E '^wine$$'
+	tests/wine/run.sh build/$*/bin $(if $(filter win64,$*),x86-64,x86)
 
 jar: build
-	java/build-jar.sh build/linux build/win32 $(DIST)/orvanta-natives.jar
+	java/build-jar.sh build/linux build/win32 build/win64 $(DIST)/orvanta-natives.jar
 
 test-java: jar
 	java/run-tests.sh build/host $(DIST)/orvanta-natives.jar
@@ -64,13 +65,14 @@ test-fuzz: bootstrap
 test-valgrind: build-host
 	tools/valgrind.sh build/host
 
-test: test-host test-linux test-win32 test-sanitizers test-fuzz test-valgrind test-java
+test: test-host test-linux test-win32 test-win64 test-sanitizers test-fuzz test-valgrind test-java
 
 bench: build
-	bench/run.sh build/host build/win32
+	bench/run.sh build/host build/win32 build/win64
 
 demo: jar
 	tools/demo.sh $(DIST)/win32
+	tools/demo.sh $(DIST)/win64
 	java/run-demo.sh build/linux out/demo/java
 
 clean:

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <below_2gib.h>
 #include <jni.h>
 
 #include <atomic>
@@ -41,8 +42,8 @@ struct CaptureBlock {
     LONG uses;
 };
 
-// Java holds a capture as the block's address. The global heap hands out addresses that fit
-// 32 bits (on Windows by the process's size, on the host by design).
+// Java holds a capture as the block's address, which allocate_below_2gib keeps within a
+// positive jint.
 inline jint handle_of(CaptureBlock* block) { return static_cast<jint>(reinterpret_cast<uintptr_t>(block)); }
 
 inline CaptureBlock* block_of(jint handle) {

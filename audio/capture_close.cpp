@@ -44,7 +44,7 @@ void free_capture(CaptureBlock* block) {
     for (int32_t i = 0; i < block->bufferCount; ++i)
         if (block->buffers[i]) GlobalFree(block->buffers[i]);
     if (block->bufferEvent) CloseHandle(block->bufferEvent);
-    GlobalFree(block);
+    free_below_2gib(block);
 }
 
 extern "C" {

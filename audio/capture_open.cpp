@@ -65,7 +65,7 @@ JNIEXPORT jint JNICALL Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(
     // A ring larger than the block holds, or buffers with no room, cannot be recorded into.
     if (bufferCount > kMaxBuffers || (bufferCount > 0 && bufferSize < 1)) return 0;
 
-    auto* block = static_cast<CaptureBlock*>(GlobalAlloc(GMEM_ZEROINIT, sizeof(CaptureBlock)));
+    auto* block = static_cast<CaptureBlock*>(allocate_below_2gib(sizeof(CaptureBlock)));
     if (!block) return 0;
     block->uses = 1;
     block->sampleRate = sampleRate;

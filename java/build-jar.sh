@@ -1,14 +1,15 @@
 #!/bin/sh
 # Assembles the client jar: the Java classes and the native libraries of every platform, in the
 # folders where NativeLoader looks for them.
-#   java/build-jar.sh [LINUX_BUILD] [WIN32_BUILD] [OUT_JAR]
-# Defaults: build/linux build/win32 dist/orvanta-natives.jar. Both builds must be done. The Linux
+#   java/build-jar.sh [LINUX_BUILD] [WIN32_BUILD] [WIN64_BUILD] [OUT_JAR]
+# Defaults: build/linux build/win32 build/win64 dist/orvanta-natives.jar. All builds must be done. The Linux
 # build is the real backend (preset linux); the simulated machine never goes into the jar.
 set -eu
 
 linux=${1:-build/linux}
 win32=${2:-build/win32}
-out=${3:-dist/orvanta-natives.jar}
+win64=${3:-build/win64}
+out=${4:-dist/orvanta-natives.jar}
 
 classes=$linux/java/orvanta_classes.jar
 stage=$(mktemp -d)
@@ -38,6 +39,7 @@ classes=$(realpath "$classes")
 rm -f "$stage/META-INF/MANIFEST.MF"
 
 natives windows-x86 "$win32" Voxcap.dll Deskcap.dll
+natives windows-x86_64 "$win64" Voxcap.dll Deskcap.dll
 # The Linux libraries find the real backend beside them (RPATH $ORIGIN).
 natives linux-x86_64 "$linux" libwinhost-linux.so libVoxcap.so libDeskcap.so
 

@@ -1,7 +1,8 @@
 #!/bin/bash
-# demo.sh [BIN_DIR]: runs capture-demo.exe from BIN_DIR (default dist/win32) on Wine, with the
-# virtual microphone speaking a phrase and Notepad on the virtual screen. Writes out/demo/voice.wav
-# and out/demo/screen.png. The phrase repeats every 4 to 5 s; 8 s of recording hold it whole.
+# demo.sh [BIN_DIR] [OUT_DIR]: runs capture-demo.exe from BIN_DIR (default dist/win32; dist/win64
+# holds the 64-bit one) on Wine, with the virtual microphone speaking a phrase and Notepad on the
+# virtual screen. Writes voice.wav and screen.png to OUT_DIR (default out/demo/ and the name of
+# BIN_DIR). The phrase repeats every 4 to 5 s; 8 s of recording hold it whole.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,10 +23,11 @@ if [ "${1:-}" = --in-environment ]; then
 fi
 
 bin=$(cd "${1:-$root/dist/win32}" && pwd)
-out=$root/out/demo
+out=${2:-$root/out/demo/$(basename "$bin")}
 rm -rf "$out"
 mkdir -p "$out"
-echo "Running $bin/capture-demo.exe on Wine: the microphone says \"$phrase\""
+out=$(cd "$out" && pwd)
+echo "Running $bin/capture-demo.exe ($(objdump -f "$bin/capture-demo.exe" | sed -n 's/.*file format //p')) on Wine: the microphone says \"$phrase\""
 "$root/tests/wine/env.sh" --speak "$phrase" -- "$0" --in-environment "$bin" "$out"
 convert "$out/screen.bmp" "$out/screen.png"
 rm "$out/screen.bmp"

@@ -1,14 +1,15 @@
 #!/bin/sh
 # Checks a shipped DLL the way the Java VM and Windows will see it.
-# usage: check_dll.sh <objdump> <nm> <dll> "<exports>" "<imported DLLs>" "<stdcall symbols>" <objects...>
+# usage: check_dll.sh <objdump> <nm> <x86|x86-64> <dll> "<exports>" "<imported DLLs>" "<stdcall symbols>" <objects...>
+#   x86|x86-64:     the machine: a PE32 i386 image, or a PE32+ x86-64 one that also has HIGH_ENTROPY_VA
 #   exports:        the exact set of exported names
 #   imported DLLs:  the exact set of DLLs it may import from (case-insensitive)
 #   stdcall symbols: names the objects must define with their @N suffix, proving __stdcall
 set -u
-objdump=$1 nm=$2 dll=$3
+objdump=$1 nm=$2 machine=$3 dll=$4
 # CMake passes lists with semicolons.
-exports=$(echo "$4" | tr ';' ' ') imports=$(echo "$5" | tr ';' ' ') stdcall=$(echo "$6" | tr ';' ' ')
-shift 6
+exports=$(echo "$5" | tr ';' ' ') imports=$(echo "$6" | tr ';' ' ') stdcall=$(echo "$7" | tr ';' ' ')
+shift 7
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 # Export names are case-sensitive; DLL names are not.
@@ -24,9 +25,16 @@ actual=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p
 actual=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | upper_sorted)
 [ "$actual" = "$(words "$imports" | upper_sorted)" ] || fail "imports are [$actual], expected [$imports]"
 
-"$objdump" -f "$dll" | grep -q 'file format pei-i386' || fail "not a 32-bit x86 PE image"
+# DllCharacteristics: DYNAMIC_BASE 0x40, NX_COMPAT 0x100, HIGH_ENTROPY_VA 0x20.
+case $machine in
+  x86) format=pei-i386 magic=010b flags=0x0140 ;;
+  x86-64) format=pei-x86-64 magic=020b flags=0x0160 ;;
+  *) echo "FAIL: unknown machine $machine"; exit 1 ;;
+esac
+"$objdump" -f "$dll" | grep -q "file format $format\$" || fail "not a $machine PE image ($format)"
+printf '%s\n' "$dump" | grep -q "^Magic[[:space:]]*$magic" || fail "optional header magic is not $magic"
 characteristics=$(printf '%s\n' "$dump" | sed -n 's/^DllCharacteristics[[:space:]]*//p')
-[ $(( 0x$characteristics & 0x0140 )) -eq $(( 0x0140 )) ] || fail "DllCharacteristics $characteristics lack DYNAMIC_BASE|NX_COMPAT"
+[ $(( 0x$characteristics & flags )) -eq $(( flags )) ] || fail "DllCharacteristics $characteristics lack $flags"
 
 defined=$("$nm" --defined-only $(printf '%s ' "$@" | tr ';' ' ') | awk '{print $3}')
 for symbol in $stdcall; do

@@ -16,5 +16,9 @@ void leakCheckChecks(const Voxcap& voxcap);
 // With the test tone playing: open and close beside three captures being read stay fast.
 void busyChecks(const Voxcap& voxcap);
 
+// With the test tone playing: every handle is a positive jint, with many captures open at once;
+// on x86-64, where memory may lie anywhere, open refuses rather than truncate an address.
+void handleChecks(const Voxcap& voxcap);
+
 // With no recording device at all.
 void noDeviceChecks(const Voxcap& voxcap);

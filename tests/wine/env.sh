@@ -58,13 +58,15 @@ export PULSE_CLIENTCONFIG=$T/client.conf PULSE_SERVER=unix:$T/run/pulse/native
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$T/no-session-bus
 unset DISPLAY
 
-# The template prefix is made once per Wine version, under a lock: parallel first use of a prefix
-# fails. Each run gets a hard-linked copy (a prefix is some 600 MB), on the same file system;
-# Wine replaces the registry files rather than rewriting them, and they are copied all the same.
+# The template prefix is made once per Wine version and architecture, under a lock: parallel
+# first use of a prefix fails. With wine64 the prefix is 64-bit and runs 32-bit programs too; one
+# made without it refuses 64-bit programs. Each run gets a hard-linked copy (a prefix is some
+# 600 MB), on the same file system; Wine replaces the registry files rather than rewriting them,
+# and they are copied all the same.
 mkdir -p "$cache"
 exec 9>"$cache/lock"
 flock -w 600 9 || { log "timed out waiting for $cache/lock"; exit 1; }
-version=$(wine --version)
+version="$(wine --version) $([ -x /usr/lib/wine/wine64 ] && echo win64 || echo win32)"
 if [ "$(cat "$cache/prefix/.complete" 2>/dev/null)" != "$version" ]; then
   log "creating the Wine prefix for $version (once)"
   rm -rf "$cache/prefix" "$cache/home"

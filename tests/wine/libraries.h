@@ -1,6 +1,6 @@
 // The shipped DLLs, loaded by name and bound by their undecorated export names as the Java VM
-// binds native methods, then called through __stdcall function pointers. Every call measures the
-// stack pointer around it: a callee that leaves its arguments on the stack shows there.
+// binds native methods, then called through __stdcall function pointers. On x86 every call
+// measures the stack pointer around it: a callee that leaves its arguments on the stack shows.
 #pragma once
 
 #include <jni.h>
@@ -27,6 +27,8 @@ public:
 private:
     void(JNICALL* nGrabPixels_)(JNIEnv*, jclass, jintArray, jint, jint, jint, jint) = nullptr;
 };
+
+constexpr bool kStackChecked = sizeof(void*) == 4;
 
 // Calls made through both classes so far, and how many left the stack pointer elsewhere.
 struct StackRecord {

@@ -1,14 +1,19 @@
 #!/bin/bash
-# run.sh [BIN_DIR]: checks the Windows build in BIN_DIR (default build/win32/bin) as files and on
-# Wine: the DLLs' ABI as objdump shows it, then the test program with the test tone on the
-# virtual microphone, then the leak checks against leaks made on purpose, then again on a machine
-# with no recording device. Prints every check and a
-# final "N passed, N failed"; the exit status is 1 when anything failed.
+# run.sh [BIN_DIR] [x86|x86-64]: checks the Windows build in BIN_DIR (default build/win32/bin),
+# made for the given machine (default x86), as files and on Wine: the DLLs' ABI as objdump shows
+# it, then the test program with the test tone on the virtual microphone, then the leak checks
+# against leaks made on purpose, then again on a machine with no recording device. Prints every
+# check and a final "N passed, N failed"; the exit status is 1 when anything failed.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$(cd "${1:-$here/../../build/win32/bin}" && pwd) || exit 1
-objdump=i686-w64-mingw32-objdump
+machine=${2:-x86}
+case $machine in
+  x86) objdump=i686-w64-mingw32-objdump ;;
+  x86-64) objdump=x86_64-w64-mingw32-objdump ;;
+  *) echo "run.sh: unknown machine $machine" >&2; exit 2 ;;
+esac
 program=voxcap_deskcap_wine_tests.exe
 passed=0
 failed=0
@@ -24,11 +29,11 @@ tally() {
   fi
 }
 
-# Exports, imported DLLs, i386 and DYNAMIC_BASE|NX_COMPAT, by the same script as the ABI tests.
+# Exports, imported DLLs, the machine and the security flags, by the same script as the ABI tests.
 check_dll() {
   local out
-  out=$("$here/../abi/check_dll.sh" "$objdump" i686-w64-mingw32-nm "$bin/$1" "$2" "$3" "" "$bin/$1" 2>/dev/null)
-  tally $? "$1: exactly the exports $(echo $2); exactly the DLLs $3; i386; DYNAMIC_BASE; NX_COMPAT" "$(echo $out)"
+  out=$("$here/../abi/check_dll.sh" "$objdump" "${objdump%objdump}nm" "$machine" "$bin/$1" "$2" "$3" "" "$bin/$1" 2>/dev/null)
+  tally $? "$1: exactly the exports $(echo $2); exactly the DLLs $3; $machine; DYNAMIC_BASE; NX_COMPAT" "$(echo $out)"
 }
 
 # The functions a DLL takes from one system DLL, as a whole set.
@@ -64,7 +69,7 @@ run_program() {
   rm -f "$log" "$errors"
 }
 
-echo "== ABI of the DLLs in $bin"
+echo "== ABI of the $machine DLLs in $bin"
 check_dll Voxcap.dll "Java_com_velk_orvanta_content_client_audio_Voxcap_nopen
   Java_com_velk_orvanta_content_client_audio_Voxcap_nclose
   Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuffer" "KERNEL32.dll WINMM.dll msvcrt.dll"

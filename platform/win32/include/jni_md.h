@@ -1,5 +1,6 @@
-/* Machine-dependent JNI types and markers for 32-bit x86 Windows.
- * JNI calls are standard-call there; the VM binds the undecorated export names. */
+/* Machine-dependent JNI types and markers for Windows, x86 and x86-64.
+ * JNI calls are standard-call on x86 (x86-64 has a single convention and ignores the marker);
+ * the VM binds the undecorated export names. long is 32 bits on both. */
 #ifndef ORVANTA_JNI_MD_H
 #define ORVANTA_JNI_MD_H
 

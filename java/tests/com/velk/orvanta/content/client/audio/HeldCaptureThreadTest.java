@@ -80,7 +80,9 @@ class HeldCaptureThreadTest {
         Process child = vm.process();
         BlockingQueue<String> lines = new LinkedBlockingQueue<>();
         StringBuffer errors = new StringBuffer();
-        drain(child.getInputStream(), lines, null);
+        // The JNI checker also writes to standard output, warning of the debugger agent's own
+        // local references; only the child's reports are answers.
+        drain(child.getInputStream(), lines, errors);
         drain(child.getErrorStream(), null, errors);
         OutputStream commands = child.getOutputStream();
 
@@ -178,13 +180,15 @@ class HeldCaptureThreadTest {
         commands.flush();
     }
 
-    // Reads a stream to its end in a thread of its own, into lines or into text.
+    // Reads a stream to its end in a thread of its own: the child's reports into lines (when
+    // given), everything else into text.
     private static void drain(InputStream stream, BlockingQueue<String> lines, StringBuffer text) {
         Thread thread = new Thread(() -> {
             try (BufferedReader reader = new BufferedReader(new InputStreamReader(stream, StandardCharsets.UTF_8))) {
                 for (String line; (line = reader.readLine()) != null;) {
-                    if (lines != null) lines.add(line);
-                    if (text != null) text.append(line).append('\n');
+                    boolean report = line.startsWith("round ") || line.equals("survived");
+                    if (lines != null && report) lines.add(line);
+                    else text.append(line).append('\n');
                 }
             } catch (IOException e) {
                 // The child has gone; what it wrote so far is kept.

@@ -9,6 +9,8 @@ import java.io.ByteArrayOutputStream;
 import java.io.File;
 import java.io.IOException;
 import java.io.InputStream;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -96,7 +98,11 @@ class ExtractionTest {
     }
 
     private static byte[] fromJar(String file) throws IOException {
-        try (InputStream in = ExtractionTest.class.getClassLoader().getResourceAsStream(FOLDER + "/" + file)) {
+        return resource(FOLDER + "/" + file);
+    }
+
+    private static byte[] resource(String path) throws IOException {
+        try (InputStream in = ExtractionTest.class.getClassLoader().getResourceAsStream(path)) {
             return readAll(in);
         }
     }
@@ -203,10 +209,23 @@ class ExtractionTest {
 
     @Test
     void jarListsItsPlatforms() throws Exception {
-        String index = new String(readAll(ExtractionTest.class.getClassLoader().getResourceAsStream("natives/index")),
-            StandardCharsets.UTF_8);
-        assertTrue(Arrays.asList(index.split("\n")).containsAll(Arrays.asList("windows-x86", "linux-x86_64")), index);
+        String index = new String(resource("natives/index"), StandardCharsets.UTF_8);
+        assertTrue(Arrays.asList(index.split("\n")).containsAll(Arrays.asList("windows-x86", "windows-x86_64", "linux-x86_64")),
+            index);
+        // A JVM loads only DLLs of its own machine: IMAGE_FILE_MACHINE_I386 and _AMD64.
+        for (String dll : Arrays.asList("Voxcap.dll", "Deskcap.dll")) {
+            assertEquals(0x14c, peMachine(resource("natives/windows-x86/" + dll)), dll);
+            assertEquals(0x8664, peMachine(resource("natives/windows-x86_64/" + dll)), dll);
+        }
         assertTrue(new File(NativeLoader.class.getProtectionDomain().getCodeSource().getLocation().toURI()).isFile(),
             "test setup: the classes come from the jar");
+    }
+
+    /** The Machine field of a PE file's COFF header, which follows the "PE\0\0" signature. */
+    private static int peMachine(byte[] image) {
+        ByteBuffer pe = ByteBuffer.wrap(image).order(ByteOrder.LITTLE_ENDIAN);
+        int header = pe.getInt(0x3c);
+        assertEquals(0x00004550, pe.getInt(header), "PE signature");
+        return pe.getShort(header + 4) & 0xffff;
     }
 }
