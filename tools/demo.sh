@@ -27,7 +27,7 @@ out=${2:-$root/out/demo/$(basename "$bin")}
 rm -rf "$out"
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
-echo "Running $bin/capture-demo.exe ($(objdump -f "$bin/capture-demo.exe" | sed -n 's/.*file format //p')) on Wine: the microphone says \"$phrase\""
+echo "Running ${bin#"$root"/}/capture-demo.exe ($(objdump -f "$bin/capture-demo.exe" | sed -n 's/.*file format //p')) on Wine: the microphone says \"$phrase\""
 "$root/tests/wine/env.sh" --speak "$phrase" -- "$0" --in-environment "$bin" "$out"
 convert "$out/screen.bmp" "$out/screen.png"
 rm "$out/screen.bmp"
