@@ -21,6 +21,7 @@
 #include <mutex>
 #include <vector>
 
+#include "dib_rows.h"
 #include "machine.h"
 
 namespace {
@@ -196,23 +197,9 @@ int WINAPI GetDIBits(HDC dc, HBITMAP bitmap, UINT startScan, UINT lines, LPVOID 
     std::lock_guard<std::mutex> hold(s.lock);
     ++s.get_dibits;
     Surface* source = s.bitmap(reinterpret_cast<uintptr_t>(bitmap));
-    if (!s.context(dc) || !source || !bits || !info || usage != DIB_RGB_COLORS) return 0;
-    const BITMAPINFOHEADER& header = info->bmiHeader;
-    if (header.biSize < sizeof(BITMAPINFOHEADER) || header.biPlanes != 1 || header.biBitCount != 32 ||
-        header.biCompression != BI_RGB || header.biWidth != source->width || header.biHeight == 0)
-        return 0;
-    bool top_down = header.biHeight < 0;
-    int64_t dib_rows = std::llabs(int64_t{header.biHeight});
-    auto* out = static_cast<uint32_t*>(bits);
-    int written = 0;
-    for (int64_t line = startScan; line < int64_t{startScan} + lines && line < dib_rows; ++line) {
-        int64_t row = top_down ? line : dib_rows - 1 - line;
-        if (row >= source->height) continue;
-        const uint32_t* from = &source->at(0, static_cast<int>(row));
-        std::copy(from, from + source->width, out + (line - startScan) * source->width);
-        ++written;
-    }
-    return written;
+    if (!s.context(dc) || !source) return 0;
+    return copy_dib_rows(startScan, lines, bits, info, usage, source->width, source->height,
+                         [source](int row) -> const uint32_t* { return &source->at(0, row); });
 }
 
 BOOL WINAPI DeleteObject(HGDIOBJ object) {

@@ -27,6 +27,7 @@
 #include <mutex>
 #include <vector>
 
+#include "dib_rows.h"
 #include "screen_census.h"
 #include "x_display.h"
 
@@ -262,26 +263,9 @@ int WINAPI GetDIBits(HDC dc, HBITMAP bitmap, UINT startScan, UINT lines, LPVOID 
         if (!o.context(dc)) return 0;
         source = o.bitmap(reinterpret_cast<uintptr_t>(bitmap));
     }
-    if (!source || !bits || !info || usage != DIB_RGB_COLORS) return 0;
-    const BITMAPINFOHEADER& header = info->bmiHeader;
-    if (header.biSize < sizeof(BITMAPINFOHEADER) || header.biPlanes != 1 || header.biBitCount != 32 ||
-        header.biCompression != BI_RGB || header.biWidth != source->width || header.biHeight == 0)
-        return 0;
-    bool top_down = header.biHeight < 0;
-    int64_t dib_rows = std::llabs(int64_t{header.biHeight});
-    auto* out = static_cast<uint32_t*>(bits);
-    int written = 0;
-    for (int64_t line = startScan; line < int64_t{startScan} + lines && line < dib_rows; ++line) {
-        int64_t row = top_down ? line : dib_rows - 1 - line;
-        if (row >= source->height) continue;
-        uint32_t* to = out + (line - startScan) * source->width;
-        if (source->black)
-            std::fill_n(to, source->width, 0u);
-        else
-            std::copy_n(source->row(static_cast<int>(row)), source->width, to);
-        ++written;
-    }
-    return written;
+    if (!source) return 0;
+    return copy_dib_rows(startScan, lines, bits, info, usage, source->width, source->height,
+                         [&source](int row) -> const uint32_t* { return source->black ? nullptr : source->row(row); });
 }
 
 BOOL WINAPI DeleteObject(HGDIOBJ object) {
