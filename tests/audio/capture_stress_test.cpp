@@ -1,6 +1,7 @@
 // Thousands of captures, each read by one thread and closed by another at a random moment,
 // while the simulated machine refuses formats, fails device calls and allocations, and delays
 // or loses its notices. No cycle may crash, hang, exceed its close bound or keep anything.
+#include <condition_variable>
 #include <future>
 #include <mutex>
 #include <random>
@@ -12,6 +13,23 @@ namespace {
 
 // Where the reader stood when close began.
 enum class Moment { BeforeFirstRead, InsideRead, BetweenReads, Count };
+
+// Most cycles leave that moment to chance; a few steer close to each one, so that every moment
+// is covered however the threads happen to run.
+enum class Steer { None, BeforeFirstRead, InsideRead, BetweenReads };
+
+Steer steerFor(int cycle) {
+    switch (cycle % 20) {
+    case 1: return Steer::BeforeFirstRead;
+    case 2: return Steer::InsideRead;
+    case 3: return Steer::BetweenReads;
+    default: return Steer::None;
+    }
+}
+
+// How long a steered cycle waits for its reader to get where it is steered: far more than any
+// machine takes, but a reader that never gets there is a fault, not a hang of the test.
+constexpr auto kSteerTimeout = std::chrono::seconds(5);
 
 // What the Java wrapper does around the natives: no read starts once close has begun, and
 // nclose is called only when no read is between the guard and the native call (a read that
@@ -25,9 +43,18 @@ public:
         return true;
     }
     void leave() {
-        std::lock_guard<std::mutex> hold(lock_);
+        std::unique_lock<std::mutex> hold(lock_);
         --reads_;
         ++finished_;
+        changed_.notify_all();
+        if (holdAfterRead_) changed_.wait(hold, [this] { return closed_; });
+    }
+    // Makes the reader wait after each read until close has begun.
+    void holdAfterRead() { holdAfterRead_ = true; }
+    // Whether a read came back within the time.
+    bool waitForFirstRead() {
+        std::unique_lock<std::mutex> hold(lock_);
+        return changed_.wait_for(hold, kSteerTimeout, [this] { return finished_ > 0; });
     }
     // Closes the gate; then waits until every read that came through is inside or done.
     Moment closeGate(const FakeJni& jni) {
@@ -35,6 +62,7 @@ public:
             std::lock_guard<std::mutex> hold(lock_);
             closed_ = true;
         }
+        changed_.notify_all();
         for (;; std::this_thread::yield()) {
             std::lock_guard<std::mutex> hold(lock_);
             if (jni.lengthQueries() > finished_) return Moment::InsideRead;
@@ -44,6 +72,8 @@ public:
 
 private:
     std::mutex lock_;
+    std::condition_variable changed_;
+    bool holdAfterRead_ = false;
     bool closed_ = false;
     int reads_ = 0;
     int finished_ = 0;
@@ -60,9 +90,11 @@ struct Scenario {
     bool mayStayArmed; // the scripted failure may not have fired by the end of the cycle
 };
 
-Scenario arrange(std::mt19937& random, bool lostNotice) {
+Scenario arrange(std::mt19937& random, bool lostNotice, Steer steer) {
     Scenario s{};
     s.manual = random() % 2 == 0;
+    // A reader stays inside a read only while nothing is recorded.
+    if (steer == Steer::InsideRead) s.manual = true;
     // Real time at 48 kHz stereo fills a buffer every few hundred microseconds.
     s.rate = s.manual ? 8000 : 48000;
     s.channels = s.manual ? 1 : 2;
@@ -110,7 +142,8 @@ protected:
     // Opens, reads and closes one capture; every failure names the cycle.
     void runCycle(int cycle, std::mt19937& random, bool lostNotice, Tally& tally) {
         SCOPED_TRACE(testing::Message() << "cycle " << cycle);
-        Scenario s = arrange(random, lostNotice);
+        Steer steer = steerFor(cycle);
+        Scenario s = arrange(random, lostNotice, steer);
         FakeJni vm;
         jbyteArray dest = vm.newByteArray(kArrayBytes);
         jint handle = Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(vm.env(), nullptr, s.rate, s.channels,
@@ -119,18 +152,21 @@ protected:
         if (handle) {
             ++tally.opened;
             tally.lostNotices += s.lostNotice;
-            closeWhileReading(vm, handle, dest, s, random, tally);
+            closeWhileReading(vm, handle, dest, s, steer, random, tally);
         }
         expectNothingKept(vm);
         // Reset also repaints the whole virtual screen, too slow for every cycle under TSan.
         if (s.mayStayArmed) dummy::reset();
     }
 
-    void closeWhileReading(FakeJni& vm, jint handle, jbyteArray dest, const Scenario& s, std::mt19937& random,
-                           Tally& tally) {
+    void closeWhileReading(FakeJni& vm, jint handle, jbyteArray dest, const Scenario& s, Steer steer,
+                           std::mt19937& random, Tally& tally) {
         jint length = static_cast<jint>(random() % (s.bufferSize + 1));
         jint offset = static_cast<jint>(random() % (kArrayBytes - length + 1));
         ReadGuard guard;
+        Moment moment = Moment::Count;
+        if (steer == Steer::BeforeFirstRead) moment = guard.closeGate(vm);
+        if (steer == Steer::BetweenReads) guard.holdAfterRead();
         std::promise<void> finished;
         std::future<void> readerDone = finished.get_future();
         std::thread reader([&] {
@@ -142,12 +178,25 @@ protected:
             }
             finished.set_value();
         });
-        if (s.manual) {
-            int completions = static_cast<int>(random() % 6);
+        if (s.manual && steer != Steer::InsideRead) {
+            // A reader held between reads needs a first read that comes back.
+            int completions = static_cast<int>(random() % 6) + (steer == Steer::BetweenReads);
             for (int c = 0; c < completions; ++c) dummy::mic_complete(random() % (s.bufferSize + 1));
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % (s.manual ? 300 : 3000)));
-        ++tally.moments[static_cast<int>(guard.closeGate(vm))];
+        if (steer == Steer::InsideRead) {
+            auto deadline = std::chrono::steady_clock::now() + kSteerTimeout;
+            while (vm.lengthQueries() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        }
+        if (steer == Steer::BetweenReads) {
+            EXPECT_TRUE(guard.waitForFirstRead()) << "no read came back";
+        }
+        if (steer == Steer::None)
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % (s.manual ? 300 : 3000)));
+        if (steer != Steer::BeforeFirstRead) moment = guard.closeGate(vm);
+        ++tally.moments[static_cast<int>(moment)];
+        if (steer != Steer::None) {
+            EXPECT_EQ(static_cast<int>(moment), static_cast<int>(steer) - 1) << "close fell elsewhere than steered";
+        }
         long ms = millisecondsTaken([&] { close(handle); });
         // A reader that never comes back is a hang, not slowness: stop the run here.
         if (readerDone.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
