@@ -67,7 +67,7 @@ test-valgrind: build-host
 test: test-host test-linux test-win32 test-sanitizers test-fuzz test-valgrind test-java
 
 bench: build
-	bench/run.sh build/host build/win32
+	bench/run.sh build/host build/win32 build/win64
 
 demo: jar
 	tools/demo.sh $(DIST)/win32
