@@ -1,36 +1,65 @@
 #!/bin/bash
-# run.sh [HOST_BUILD] [WIN32_BUILD]: runs the host benchmarks (default build/host) and the Wine
-# benchmark (default build/win32, in tests/wine/env.sh), then prints the figures table with the
-# machine it was measured on. Without a Windows build the Wine rows are left out.
+# run.sh [HOST_BUILD] [WIN32_BUILD] [WIN64_BUILD]: runs the host benchmarks and the JVM hand-over
+# benchmark on the host build (default build/host), the Java-side benchmark on the Linux build
+# ($LINUX_BUILD, default build/linux) in tests/env/devices.sh, and the Wine benchmark of each
+# Windows build (default build/win32, "x86", and build/win64, "x86-64") in tests/wine/env.sh; then
+# prints the figures table with the machine it was measured on. A build that is missing leaves
+# its rows out.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 host=${1:-$root/build/host}
 win32=${2:-$root/build/win32}
+win64=${3:-$root/build/win64}
+linux=${LINUX_BUILD:-$root/build/linux}
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
+# show NAME COMMAND...: runs COMMAND, showing its output and keeping it as NAME.txt; on failure
+# the end of what it wrote to stderr shows.
+show() {
+  local name=$1
+  shift
+  "$@" 2>"$out/$name.err" | tr -d '\r' | tee "$out/$name.txt" || { tail -n 20 "$out/$name.err" >&2; exit 1; }
+}
+
 "$host/bin/voxcap_bench" --benchmark_out="$out/host.json" --benchmark_out_format=json
-if [ -x "$win32/bin/wine_bench.exe" ] || [ -f "$win32/bin/wine_bench.exe" ]; then
-  "$root/tests/wine/env.sh" -- wine "$win32/bin/wine_bench.exe" 2>"$out/wine.err" | tr -d '\r' | tee "$out/wine.txt" ||
-    { tail -n 20 "$out/wine.err" >&2; exit 1; }
+show handover "$root/java/bench/run-hand-over.sh" "$host"
+if [ -f "$linux/java/orvanta_classes.jar" ]; then
+  show javaside "$root/tests/env/devices.sh" --tone 7 -- "$root/java/bench/run.sh" "$linux"
 else
-  : >"$out/wine.txt"
+  : >"$out/javaside.txt"
 fi
+for arch in x86:"$win32" x86-64:"$win64"; do
+  build=${arch#*:}
+  if [ -f "$build/bin/wine_bench.exe" ]; then
+    show "wine-${arch%%:*}" "$root/tests/wine/env.sh" -- wine "$build/bin/wine_bench.exe"
+  else
+    : >"$out/wine-${arch%%:*}.txt"
+  fi
+done
 
 machine="$(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1), $(. /etc/os-release && echo "$PRETTY_NAME")"
-python3 - "$out/host.json" "$out/wine.txt" "$machine" <<'PY'
-import json, sys
+python3 - "$out" "$machine" <<'PY'
+import json, os, sys
 
 # Repeated benchmarks count by their median; the others ran once.
 host = {}
-for b in json.load(open(sys.argv[1]))["benchmarks"]:
+out = sys.argv[1]
+for b in json.load(open(os.path.join(out, "host.json")))["benchmarks"]:
     if b.get("aggregate_name", "median") == "median":
         host[b["name"].split("/iterations")[0]] = b
-wine = {}
-for line in open(sys.argv[2]):
-    name, *pairs = line.split()
-    wine[name] = dict(p.split("=", 1) for p in pairs)
+
+# The other programs print "name key=value ..." lines.
+def figures(name):
+    found = {}
+    for line in open(os.path.join(out, name + ".txt")):
+        if "=" in line:
+            key, *pairs = line.split()
+            found[key] = dict(p.split("=", 1) for p in pairs if "=" in p)
+    return found
+handover, javaside = figures("handover"), figures("javaside")
+wines = [(arch, figures("wine-" + arch)) for arch in ("x86", "x86-64")]
 
 def ns(name):
     b = host[name]
@@ -53,26 +82,70 @@ c, a = host["closeWithBlockedReader"], host["closeWithoutReaderBaseline"]
 rows.append(("Close with a blocked reader, until both return (stand-in)",
              f"median {c['median_us'] / 1000:.1f} ms, max {c['max_us'] / 1000:.1f} ms",
              f"close, no reader: median {a['median_us'] / 1000:.2f} ms, max {a['max_us'] / 1000:.2f} ms", "", "under 50 ms"))
-b, o = host["openCloseBesideThreeBusyCaptures"], host["openCloseAloneBaseline"]
-rows.append(("Open and close, 30 rounds beside three captures being read (stand-in)",
-             f"open max {b['open_max_us'] / 1000:.1f} ms, close max {b['close_max_us'] / 1000:.1f} ms",
-             f"no other capture: open max {o['open_max_us'] / 1000:.1f} ms, close max {o['close_max_us'] / 1000:.1f} ms",
-             "", "every open and close under 100 ms"))
-if "wine_close_with_blocked_reader" in wine and "median_ms" in wine["wine_close_with_blocked_reader"]:
-    c, a = wine["wine_close_with_blocked_reader"], wine["wine_close_without_reader"]
-    rows.append(("Close with a blocked reader, until both return (Wine, PulseAudio source)",
-                 f"median {float(c['median_ms']):.1f} ms, max {float(c['max_ms']):.1f} ms",
-                 f"close, no reader: median {float(a['median_ms']):.1f} ms, max {float(a['max_ms']):.1f} ms", "",
-                 "under 300 ms"))
-if "wine_grab_ratio" in wine:
-    g, b, s = wine["wine_nGrabPixels"], wine["wine_bitblt_getdibits"], wine["wine_grab_screen"]
-    d, r = wine["wine_grab_steps_directly"], wine["wine_grab_ratio"]
-    rows.append((f"nGrabPixels, whole {s['width']}x{s['height']} screen (Wine, Xvfb)", f"median {float(g['median_ms']):.2f} ms",
-                 f"BitBlt + GetDIBits into a kept buffer: median {float(b['median_ms']):.2f} ms; "
-                 f"the same per-call steps written out directly: median {float(d['median_ms']):.2f} ms",
-                 f"{float(r['ratio']):.2f}x kept buffer; {float(r['steps_ratio']):.2f}x direct steps", "within 1.3x"))
 
-print(f"\nMachine: {sys.argv[3]}. Command: make bench (bench/run.sh).\n")
+# Slowest open and close in ms, beside three busy captures and with none.
+def open_close_row(where, busy, alone):
+    return (f"Open and close, 30 rounds beside three captures being read ({where})",
+            f"open max {busy[0]:.1f} ms, close max {busy[1]:.1f} ms",
+            f"no other capture: open max {alone[0]:.1f} ms, close max {alone[1]:.1f} ms",
+            "", "every open and close under 100 ms")
+b, o = host["openCloseBesideThreeBusyCaptures"], host["openCloseAloneBaseline"]
+rows.append(open_close_row("stand-in", (b["open_max_us"] / 1000, b["close_max_us"] / 1000),
+                           (o["open_max_us"] / 1000, o["close_max_us"] / 1000)))
+
+if "jvm" in handover:
+    for size, label in ((1024, "1 KB"), (16384, "16 KB"), (65536, "64 KB")):
+        h = handover[f"handover_{size}"]
+        call, copy = float(h["ngetBuffer_ns"]), float(h["arraycopy_ns"])
+        jvm = handover["jvm"]
+        rows.append((f"Voxcap.ngetBuffer into a Java byte[], buffer ready, {label} ({jvm['vm'].replace('_', ' ')} {jvm['version']}, stand-in)",
+                     f"{call:,.0f} ns/call", f"System.arraycopy into the same array {copy:,.0f} ns",
+                     f"{call / copy:.2f}x", "within 1.2x at 64 KB"))
+
+if "java_grab" in javaside:
+    g = javaside["java_grab"]
+    ours, into, robot = float(g["grab_ms"]), float(g["grab_into_ms"]), float(g["robot_ms"])
+    rows.append((f"ScreenCapture.grab(Rectangle), whole {g['width']}x{g['height']} screen (JVM, Linux backend, Xvfb)",
+                 f"median {ours:.2f} ms; grab(Rectangle, into) median {into:.2f} ms",
+                 f"Robot.createScreenCapture: median {robot:.2f} ms", f"{ours / robot:.2f}x; {into / robot:.2f}x", ""))
+if "java_line_voxcap" in javaside:
+    def line(l):
+        return (f"first bytes {float(l['first_ms']):.0f} ms after start; intervals min {float(l['interval_min_ms']):.0f}, "
+                f"median {float(l['interval_median_ms']):.0f}, max {float(l['interval_max_ms']):.0f} ms")
+    v, j = javaside["java_line_voxcap"], javaside.get("java_line_jdk", {})
+    rows.append((f"Our TargetDataLine, {v['read_bytes']}-byte reads, 16 kHz mono 16-bit (JVM, PulseAudio source)", line(v),
+                 "the JDK's own line, same source: " + (line(j) if "first_ms" in j else "not available"), "", ""))
+
+# Each Windows build's rows side by side, named by its architecture.
+def wine_rows(arch, wine):
+    found = {}
+    if "median_ms" in wine.get("wine_close_with_blocked_reader", {}):
+        c, a = wine["wine_close_with_blocked_reader"], wine["wine_close_without_reader"]
+        found["close"] = (f"Close with a blocked reader, until both return (Wine {arch}, PulseAudio source)",
+                          f"median {float(c['median_ms']):.1f} ms, max {float(c['max_ms']):.1f} ms",
+                          f"close, no reader: median {float(a['median_ms']):.1f} ms, max {float(a['max_ms']):.1f} ms", "",
+                          "under 300 ms")
+    b, o = wine.get("wine_open_close_beside_three_busy", {}), wine.get("wine_open_close_alone", {})
+    if "open_max_ms" in b and "open_max_ms" in o:
+        found["open_close"] = open_close_row(f"Wine {arch}, PulseAudio source",
+                                             (float(b["open_max_ms"]), float(b["close_max_ms"])),
+                                             (float(o["open_max_ms"]), float(o["close_max_ms"])))
+    elif b or o:
+        found["open_close"] = (f"Open and close, 30 rounds beside three captures being read (Wine {arch})",
+                               "failed: a capture did not open or a reader did not end", "", "", "every open and close under 100 ms")
+    if "wine_grab_ratio" in wine:
+        g, b, s = wine["wine_nGrabPixels"], wine["wine_bitblt_getdibits"], wine["wine_grab_screen"]
+        d, r = wine["wine_grab_steps_directly"], wine["wine_grab_ratio"]
+        found["grab"] = (f"nGrabPixels, whole {s['width']}x{s['height']} screen (Wine {arch}, Xvfb)", f"median {float(g['median_ms']):.2f} ms",
+                         f"BitBlt + GetDIBits into a kept buffer: median {float(b['median_ms']):.2f} ms; "
+                         f"the same per-call steps written out directly: median {float(d['median_ms']):.2f} ms",
+                         f"{float(r['ratio']):.2f}x kept buffer; {float(r['steps_ratio']):.2f}x direct steps", "within 1.3x")
+    return found
+per_arch = [wine_rows(arch, wine) for arch, wine in wines]
+for figure in ("close", "open_close", "grab"):
+    rows.extend(found[figure] for found in per_arch if figure in found)
+
+print(f"\nMachine: {sys.argv[2]}. Command: make bench (bench/run.sh).\n")
 print("| Figure | Measured | Baseline, same run | Ratio | Target |")
 print("|---|---|---|---|---|")
 for r in rows:

@@ -2,7 +2,9 @@
 // - close: nclose while a reader is blocked in ngetBuffer, until both have returned, against
 //   nclose with no reader (run with a recording device: tests/wine/env.sh provides one);
 // - grab: nGrabPixels of the whole screen against the bare GDI path (BitBlt and GetDIBits into
-//   a buffer that is kept), as a ratio of medians.
+//   a buffer that is kept), as a ratio of medians;
+// - open and close: 30 rounds of one capture beside three others being read, against the same
+//   with no other capture (the slowest open and close of each).
 // Prints one "name key=value ..." line per figure, for bench/run.sh.
 #include <windows.h>
 
@@ -11,6 +13,8 @@
 #include <cstring>
 #include <vector>
 
+#include "busy_rounds.h"
+#include "capture.h"
 #include "dib_layout.h"
 #include "fake_jni.h"
 #include "libraries.h"
@@ -21,13 +25,9 @@ constexpr jint kRate = 8000;
 constexpr jint kBufferBytes = 16000;  // a second of audio: the reader is sure to be waiting
 constexpr int kCloseSamples = 10;
 constexpr int kGrabRounds = 30;
+constexpr int kOpenCloseRounds = 30;
 
-double millisecondsNow() {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using capture::millisecondsNow;
 
 double median(std::vector<double> samples) {
     std::sort(samples.begin(), samples.end());
@@ -81,6 +81,21 @@ bool closeFigures(const Voxcap& voxcap) {
     print("wine_close_with_blocked_reader", blocked);
     print("wine_close_without_reader", alone);
     return true;
+}
+
+void openCloseFigures(const Voxcap& voxcap) {
+    const struct {
+        const char* name;
+        int busyCaptures;
+    } runs[] = {{"wine_open_close_beside_three_busy", 3}, {"wine_open_close_alone", 0}};
+    for (const auto& run : runs) {
+        capture::BusyRounds rounds = capture::openCloseRounds(voxcap, run.busyCaptures, kOpenCloseRounds);
+        if (!rounds.busyOpened || !rounds.allOpened || !rounds.readersEnded)
+            std::printf("%s failed=1\n", run.name);
+        else
+            std::printf("%s open_max_ms=%.3f close_max_ms=%.3f rounds=%d\n", run.name, rounds.slowestOpenMs,
+                        rounds.slowestCloseMs, kOpenCloseRounds);
+    }
 }
 
 // The work every grab must do, written out directly: a fresh bitmap and scratch buffer per
@@ -147,7 +162,10 @@ int main() {
     Voxcap voxcap;
     Deskcap deskcap;
     if (!voxcap.load() || !deskcap.load()) return 1;
-    if (!closeFigures(voxcap)) std::printf("wine_close_with_blocked_reader skipped=no-recording-device\n");
+    if (closeFigures(voxcap))
+        openCloseFigures(voxcap);
+    else
+        std::printf("wine_close_with_blocked_reader skipped=no-recording-device\n");
     grabFigures(deskcap);
     return 0;
 }

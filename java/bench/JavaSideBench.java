@@ -12,7 +12,8 @@ import javax.sound.sampled.TargetDataLine;
  * Java-side figures, each beside the JDK's own way in the same run: grab(Rectangle) against
  * Robot.createScreenCapture, and our line's read against the JDK's TargetDataLine (time to the
  * first bytes after start, spread of the intervals between reads) on the same source.
- * Needs DISPLAY and, for the JDK's line, PULSE_SERVER.
+ * Needs DISPLAY and, for the JDK's line, PULSE_SERVER. Prints one "name key=value ..." line per
+ * figure, for bench/run.sh.
  */
 public final class JavaSideBench {
     private static final AudioFormat FORMAT = new AudioFormat(16000, 16, 1, true, false);
@@ -28,14 +29,14 @@ public final class JavaSideBench {
         double ours = medianMillis(() -> ScreenCapture.grab(screen));
         double reused = medianMillis(() -> ScreenCapture.grab(screen, into));
         double theirs = medianMillis(() -> robot.createScreenCapture(screen));
-        System.out.printf("grab %dx%d: grab(Rectangle) median %.2f ms, grab(Rectangle, into) %.2f ms;"
-            + " Robot.createScreenCapture median %.2f ms (%.2fx)%n", screen.width, screen.height, ours, reused, theirs, ours / theirs);
+        System.out.printf("java_grab width=%d height=%d grab_ms=%.3f grab_into_ms=%.3f robot_ms=%.3f%n",
+            screen.width, screen.height, ours, reused, theirs);
 
-        line("Voxcap line", AudioSystem.getTargetDataLine(FORMAT, mixer("Voxcap default recording device")));
+        line("java_line_voxcap", AudioSystem.getTargetDataLine(FORMAT, mixer("Voxcap default recording device")));
         try {
-            line("JDK line", AudioSystem.getTargetDataLine(FORMAT, mixer("default [default]")));
+            line("java_line_jdk", AudioSystem.getTargetDataLine(FORMAT, mixer("default [default]")));
         } catch (IllegalStateException noMixer) {
-            System.out.println("JDK line: no \"default [default]\" mixer (is PULSE_SERVER set?)");
+            System.out.println("java_line_jdk skipped=no-default-mixer");
         }
     }
 
@@ -73,7 +74,7 @@ public final class JavaSideBench {
         }
         line.close();
         Arrays.sort(intervals);
-        System.out.printf("%s, %d-byte reads: first bytes %.1f ms after start; intervals min %.1f, median %.1f, max %.1f ms%n",
+        System.out.printf("%s read_bytes=%d first_ms=%.1f interval_min_ms=%.1f interval_median_ms=%.1f interval_max_ms=%.1f%n",
             name, READ, first, intervals[0], intervals[READS / 2], intervals[READS - 1]);
     }
 }

@@ -1,0 +1,78 @@
+package com.velk.orvanta.content.client.audio;
+
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.velk.orvanta.content.client.TestTone;
+import java.io.File;
+import java.nio.file.Files;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+import java.util.concurrent.TimeUnit;
+import javax.sound.sampled.AudioFileFormat;
+import javax.sound.sampled.AudioFormat;
+import javax.sound.sampled.AudioInputStream;
+import javax.sound.sampled.AudioSystem;
+import javax.sound.sampled.Mixer;
+import javax.sound.sampled.TargetDataLine;
+import org.junit.jupiter.api.Test;
+
+/**
+ * Our Java Sound line on the real Linux backend, run from the client jar in tests/env/devices.sh
+ * --tone 7, found and used only through javax.sound.sampled.
+ */
+class JavaSoundRecordingTest {
+    private static final AudioFormat FORMAT = new AudioFormat(TestTone.RATE, 16, 1, true, false);
+    // The pipe source hands over its backlog in a burst once a recording starts, which may break
+    // the tone; the WAV is written once that has settled.
+    private static final long SETTLING_MS = 1500;
+    private static final int SECONDS = 3;
+    // Far beyond the few seconds this takes, even on a loaded machine.
+    private static final long GENEROUS_MS = 30_000;
+
+    private static Mixer.Info ourMixer() {
+        for (Mixer.Info info : AudioSystem.getMixerInfo()) {
+            if (info.getName().equals("Voxcap default recording device")) return info;
+        }
+        throw new AssertionError("AudioSystem does not list our mixer");
+    }
+
+    @Test
+    void aWavWrittenFromTheLineHoldsTheToneContinuous() throws Exception {
+        TargetDataLine line = AudioSystem.getTargetDataLine(FORMAT, ourMixer());
+        File wav = File.createTempFile("voxcap-real-line", ".wav");
+        ExecutorService writers = Executors.newSingleThreadExecutor();
+        try {
+            // Two seconds of room, so a writer held up on a busy machine loses nothing.
+            line.open(FORMAT, 2 * TestTone.RATE * 2);
+            line.start();
+            byte[] backlog = new byte[1600];
+            for (long settled = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(SETTLING_MS); System.nanoTime() < settled; ) {
+                assertTrue(line.read(backlog, 0, backlog.length) > 0, "the line gave nothing");
+            }
+            long from = line.getLongFramePosition();
+            Future<Integer> writer = writers.submit(() ->
+                AudioSystem.write(new AudioInputStream(line), AudioFileFormat.Type.WAVE, wav));
+            long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(GENEROUS_MS);
+            while (line.getLongFramePosition() - from < SECONDS * TestTone.RATE) {
+                assertTrue(System.nanoTime() < deadline, "timed out waiting for " + SECONDS + " s of audio");
+                Thread.sleep(10);
+            }
+            line.stop();
+            line.close();
+            writer.get(GENEROUS_MS, TimeUnit.MILLISECONDS);
+
+            try (AudioInputStream in = AudioSystem.getAudioInputStream(wav)) {
+                assertTrue(in.getFormat().matches(FORMAT), in.getFormat().toString());
+                byte[] bytes = in.readAllBytes();
+                short[] samples = TestTone.samples(bytes, bytes.length);
+                assertTrue(samples.length >= SECONDS * TestTone.RATE, "samples: " + samples.length);
+                TestTone.assertContinuous(samples, 0);
+            }
+        } finally {
+            line.close();
+            writers.shutdownNow();
+            Files.deleteIfExists(wav.toPath());
+        }
+    }
+}
