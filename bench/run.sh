@@ -24,9 +24,11 @@ show() {
 }
 
 "$host/bin/voxcap_bench" --benchmark_out="$out/host.json" --benchmark_out_format=json
-show handover "$root/java/bench/run-hand-over.sh" "$host"
+show handover "$root/java/bench/run.sh" "$host" com.velk.orvanta.content.client.audio.HandOverBench \
+  "$root/java/bench/HandOverBench.java" "$root/java/tests/com/velk/orvanta/content/client/audio/SimulatedMachine.java"
 if [ -f "$linux/java/orvanta_classes.jar" ]; then
-  show javaside "$root/tests/env/devices.sh" --tone 7 -- "$root/java/bench/run.sh" "$linux"
+  show javaside "$root/tests/env/devices.sh" --tone 7 -- "$root/java/bench/run.sh" "$linux" JavaSideBench \
+    "$root/java/bench/JavaSideBench.java"
 else
   : >"$out/javaside.txt"
 fi

@@ -1,10 +1,14 @@
 #!/bin/sh
-# Java-side benchmark: java/bench/run.sh [BUILD] (default build/linux). Needs DISPLAY and PULSE_SERVER.
+# Runs one Java benchmark in a real JVM against a build's libraries:
+#   java/bench/run.sh BUILD MAIN_CLASS SOURCE...
+# HandOverBench takes the host build (its simulated machine, scripted from Java as the JVM tests
+# script it); JavaSideBench the Linux build, with DISPLAY and PULSE_SERVER set.
 set -eu
-here=$(cd "$(dirname "$0")" && pwd)
-build=$(realpath "${1:-build/linux}")
+build=$(realpath "$1")
+main=$2
+shift 2
 classes=$build/java/orvanta_classes.jar
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-javac --release 8 -Xlint:all,-options -Werror -d "$work" -cp "$classes" "$here/JavaSideBench.java"
-java -Djava.library.path="$build/bin" -cp "$classes:$work" JavaSideBench
+javac --release 8 -Xlint:all,-options -Werror -d "$work" -cp "$classes" "$@"
+java -Djava.library.path="$build/bin" -cp "$classes:$work" "$main"
