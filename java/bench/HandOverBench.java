@@ -61,7 +61,11 @@ final class HandOverBench {
         return (double) time / RING;
     }
 
-    /** Nanoseconds per copy of RING copies out of arrays written byte by byte just before, as the device writes. */
+    /**
+     * Nanoseconds per copy of RING copies out of arrays written just before, at the speed the
+     * simulated device writes its buffers: how long bytes have sat since they were written
+     * weighs on the copy as much as the copy itself on this machine.
+     */
     private static double copyBatch(byte[][] sources, byte[] dest) {
         for (byte[] source : sources) {
             for (int i = 0; i < source.length; i++) source[i] = (byte) (i + sink);

@@ -2,6 +2,7 @@
 // Windows documentation gives them.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "control.h"
@@ -62,6 +63,24 @@ TEST_F(SimulatedMicrophoneTest, BuffersReturnInQueueOrderEachWithANotice) {
         EXPECT_FALSE(headers[i].dwFlags & WHDR_INQUEUE);
         EXPECT_EQ(headers[i].dwBytesRecorded, kBufferBytes);
         EXPECT_EQ(static_cast<uint8_t>(buffers[i][4]), dummy::signal_byte(kBufferBytes * i + 4));
+    }
+}
+
+TEST_F(SimulatedMicrophoneTest, ShortBuffersCarryTheStreamOnFromWhereverItStands) {
+    std::memset(buffers, 0xAA, sizeof(buffers));
+    for (int i = 0; i < 3; ++i) queue(i);
+    ASSERT_EQ(waveInStart(device), MMSYSERR_NOERROR);
+    // Lengths that start buffers at each offset within a word: 0, 2 and 3.
+    const DWORD recorded[3] = {6, 5, 7};
+    uint64_t position = 0;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(dummy::mic_complete(recorded[i]));
+        ASSERT_EQ(headers[i].dwBytesRecorded, recorded[i]);
+        for (DWORD b = 0; b < recorded[i]; ++b)
+            EXPECT_EQ(static_cast<uint8_t>(buffers[i][b]), dummy::signal_byte(position + b)) << "buffer " << i << " byte " << b;
+        for (DWORD b = recorded[i]; b < recorded[i] + 8; ++b)
+            EXPECT_EQ(static_cast<uint8_t>(buffers[i][b]), 0xAA) << "written past what was recorded, buffer " << i << " byte " << b;
+        position += recorded[i];
     }
 }
 

@@ -42,6 +42,8 @@ DUMMY_API bool event_exists(const char* name);
 // What the simulated microphone records: the n-th little-endian 32-bit word of a device's
 // recording holds n, so order, gaps and repeats show in the bytes.
 DUMMY_API uint8_t signal_byte(uint64_t position);
+// Writes `bytes` of that recording, from stream position `position` on, as the device does.
+DUMMY_API void record_signal(uint8_t* data, uint64_t position, size_t bytes);
 
 // Manual mode: buffers complete only through mic_complete, never by the clock.
 DUMMY_API void mic_manual(bool manual);
