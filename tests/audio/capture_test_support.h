@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 
 #include <com_velk_orvanta_content_client_audio_Voxcap.h>
 
 #include "control.h"
+#include "elapsed.h"
 #include "fake_jni.h"
 
 class CaptureTest : public ::testing::Test {
@@ -45,15 +45,6 @@ protected:
         for (size_t i = 0; i < count; ++i)
             if (static_cast<uint8_t>(bytes[i]) != dummy::signal_byte(position + i)) return false;
         return true;
-    }
-
-    template <typename F>
-    static long millisecondsTaken(F&& f) {
-        auto start = std::chrono::steady_clock::now();
-        f();
-        return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now() - start)
-                                     .count());
     }
 
     FakeJni jni;

@@ -6,13 +6,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <com_velk_orvanta_content_client_audio_Voxcap.h>
 
+#include "elapsed.h"
 #include "fake_jni.h"
 #include "private_server.h"
 
@@ -62,14 +62,6 @@ protected:
                 samples.push_back(f.bits == 8 ? (b[i] - 128) << 8 : static_cast<int16_t>(b[i] | b[i + 1] << 8));
         }
         return samples;
-    }
-
-    static long millisecondsTaken(const std::function<void()>& f) {
-        auto start = std::chrono::steady_clock::now();
-        f();
-        return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now() - start)
-                                     .count());
     }
 
     FakeJni jni;

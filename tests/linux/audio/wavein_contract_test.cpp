@@ -1,9 +1,7 @@
-// waveIn* over PulseAudio keeps the rules the capture library relies on, as the Windows
-// documentation gives them.
-#include <gtest/gtest.h>
-#include <mmsystem.h>
+// waveIn* over PulseAudio records as the capture library relies on, as the Windows
+// documentation says a device records.
+#include "wavein_fixture.h"
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -11,48 +9,7 @@
 
 namespace {
 
-class WaveInContractTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        ASSERT_EQ(waveInOpen(&device, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(event), 0, CALLBACK_EVENT),
-                  MMSYSERR_NOERROR);
-        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "no notice of the open";
-        for (int i = 0; i < 3; ++i) {
-            headers[i].lpData = buffers[i];
-            headers[i].dwBufferLength = sizeof(buffers[i]);
-        }
-    }
-    void TearDown() override {
-        waveInReset(device);
-        for (WAVEHDR& header : headers) waveInUnprepareHeader(device, &header, sizeof(WAVEHDR));
-        EXPECT_EQ(waveInClose(device), MMSYSERR_NOERROR);
-        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "no notice of the close";
-        EXPECT_EQ(waveInClose(device), MMSYSERR_INVALHANDLE);
-        CloseHandle(event);
-    }
-    void queue(int i) {
-        ASSERT_EQ(waveInPrepareHeader(device, &headers[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
-        ASSERT_EQ(waveInAddBuffer(device, &headers[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
-    }
-    bool done(int i) { return std::atomic_ref<DWORD>(headers[i].dwFlags).load(std::memory_order_acquire) & WHDR_DONE; }
-
-    WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
-    HANDLE event = nullptr;
-    HWAVEIN device = nullptr;
-    char buffers[3][1600] = {};  // a tenth of a second each
-    WAVEHDR headers[3] = {};
-};
-
-TEST_F(WaveInContractTest, QueueRulesFollowTheDocumentation) {
-    EXPECT_EQ(waveInAddBuffer(device, &headers[0], sizeof(WAVEHDR)), WAVERR_UNPREPARED);
-    queue(0);
-    EXPECT_TRUE(headers[0].dwFlags & WHDR_INQUEUE);
-    EXPECT_EQ(waveInAddBuffer(device, &headers[0], sizeof(WAVEHDR)), WAVERR_STILLPLAYING) << "queued twice";
-    EXPECT_EQ(waveInUnprepareHeader(device, &headers[0], sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
-    EXPECT_EQ(waveInClose(device), WAVERR_STILLPLAYING);
-    EXPECT_EQ(waveInAddBuffer(device, &headers[1], 12), MMSYSERR_INVALPARAM);
-}
+using WaveInContractTest = WaveInFixture<1600>;  // a tenth of a second each
 
 // A second and a half of buffers, each re-queued as it returns: they come back full, in queue
 // order, and each continues the tone where the one before ended (800 samples, not a multiple of
