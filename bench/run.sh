@@ -3,11 +3,12 @@
 # benchmark on the host build (default build/host), the Java-side benchmark on the Linux build
 # ($LINUX_BUILD, default build/linux) in tests/env/devices.sh, and the Wine benchmark of each
 # Windows build (default build/win32, "x86", and build/win64, "x86-64") in tests/wine/env.sh; then
-# prints the figures table with the machine it was measured on. A build that is missing leaves
-# its rows out.
+# prints the figures table with the machine it was measured on. A build that is missing, or an x86
+# one where this machine cannot run x86 programs, leaves its rows out, and the table says why.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/tests/wine/loader.sh"
 host=${1:-$root/build/host}
 win32=${2:-$root/build/win32}
 win64=${3:-$root/build/win64}
@@ -33,11 +34,14 @@ else
   : >"$out/javaside.txt"
 fi
 for arch in x86:"$win32" x86-64:"$win64"; do
-  build=${arch#*:}
-  if [ -f "$build/bin/wine_bench.exe" ]; then
-    show "wine-${arch%%:*}" "$root/tests/wine/env.sh" -- wine "$build/bin/wine_bench.exe"
+  build=${arch#*:} arch=${arch%%:*}
+  : >"$out/wine-$arch.txt"
+  if [ ! -f "$build/bin/wine_bench.exe" ]; then
+    echo "the Wine $arch rows: no build in $build" >>"$out/left-out.txt"
+  elif [ "$arch" = x86 ] && [ -n "$WINE_X86_REFUSED" ]; then
+    echo "the Wine $arch rows: $WINE_X86_REFUSED" >>"$out/left-out.txt"
   else
-    : >"$out/wine-${arch%%:*}.txt"
+    show "wine-$arch" "$root/tests/wine/env.sh" -- "$WINE" "$build/bin/wine_bench.exe"
   fi
 done
 
@@ -152,4 +156,9 @@ print("| Figure | Measured | Baseline, same run | Ratio | Target |")
 print("|---|---|---|---|---|")
 for r in rows:
     print("| " + " | ".join(r) + " |")
+left_out = os.path.join(out, "left-out.txt")
+if os.path.exists(left_out):
+    print()
+    for line in open(left_out):
+        print("Left out: " + line.strip())
 PY

@@ -2,20 +2,22 @@
 # demo.sh [BIN_DIR] [OUT_DIR]: runs capture-demo.exe from BIN_DIR (default dist/win32; dist/win64
 # holds the 64-bit one) on Wine, with the virtual microphone speaking a phrase and Notepad on the
 # virtual screen. Writes voice.wav and screen.png to OUT_DIR (default out/demo/ and the name of
-# BIN_DIR). The phrase repeats every 4 to 5 s; 8 s of recording hold it whole.
+# BIN_DIR). The phrase repeats every 4 to 5 s; 8 s of recording hold it whole. An x86 build on a
+# machine that cannot run x86 programs is skipped with the reason, and that is no failure.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/tests/wine/loader.sh"
 phrase="Hello from Voxcap. This is the virtual microphone speaking."
 
 if [ "${1:-}" = --in-environment ]; then
   # Inside tests/wine/env.sh: put something on the screen, then run the demo in the output folder.
   bin=$2 out=$3
   printf '%s\r\n' "Deskcap grabbed this screen." "" "Voxcap recorded: \"$phrase\"" >"$WINE_ENV_DIR/demo.txt"
-  wine notepad "$WINE_ENV_DIR/demo.txt" >/dev/null 2>&1 &
+  "$WINE" notepad "$WINE_ENV_DIR/demo.txt" >/dev/null 2>&1 &
   sleep 5
   cd "$out"
-  timeout -k 10 120 wine "$bin/capture-demo.exe" 8 2>"$WINE_ENV_DIR/wine.log" | tr -d '\r' || {
+  timeout -k 10 120 "$WINE" "$bin/capture-demo.exe" 8 2>"$WINE_ENV_DIR/wine.log" | tr -d '\r' || {
     grep -v '^ALSA lib' "$WINE_ENV_DIR/wine.log" | tail -n 20 >&2
     exit 1
   }
@@ -25,9 +27,14 @@ fi
 bin=$(cd "${1:-$root/dist/win32}" && pwd)
 out=${2:-$root/out/demo/$(basename "$bin")}
 rm -rf "$out"
+format=$(objdump -f "$bin/capture-demo.exe" | sed -n 's/.*file format //p')
+if [ "$format" = pei-i386 ] && [ -n "$WINE_X86_REFUSED" ]; then
+  echo "Skipped ${bin#"$root"/}/capture-demo.exe ($format): $WINE_X86_REFUSED"
+  exit 0
+fi
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
-echo "Running ${bin#"$root"/}/capture-demo.exe ($(objdump -f "$bin/capture-demo.exe" | sed -n 's/.*file format //p')) on Wine: the microphone says \"$phrase\""
+echo "Running ${bin#"$root"/}/capture-demo.exe ($format) on Wine: the microphone says \"$phrase\""
 "$root/tests/wine/env.sh" --speak "$phrase" -- "$0" --in-environment "$bin" "$out"
 convert "$out/screen.bmp" "$out/screen.png"
 rm "$out/screen.bmp"

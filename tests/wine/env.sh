@@ -6,13 +6,15 @@
 #   --tone PERIOD  a sine whose period is PERIOD samples at 8000 Hz (the default, PERIOD 7)
 #   --speak TEXT   TEXT spoken by espeak-ng at 16000 Hz, then a second of silence, over and over
 #   --no-sound     no sound server and no audio driver: the machine has no recording device
-# COMMAND sees WINEPREFIX, DISPLAY, HOME, XDG_RUNTIME_DIR and WINE_ENV_DIR (a scratch folder).
+# COMMAND sees WINEPREFIX, DISPLAY, HOME, XDG_RUNTIME_DIR, WINE_ENV_DIR (a scratch folder), and
+# WINE, the loader to start a program with (tests/wine/loader.sh tells which, and what can run).
 # Everything started here is stopped on exit, failure or interrupt. Only a temporary folder and
 # the prefix cache (build/wine-env, or $WINE_ENV_CACHE) are written; the run's own prefix, which
 # lives in the cache beside the template it is linked from, is removed at the end.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/loader.sh"
 cache=${WINE_ENV_CACHE:-$(cd "$here/../.." && pwd)/build/wine-env}
 sound=tone
 period=7
@@ -39,7 +41,7 @@ cleanup() {
   set +e
   trap - EXIT INT TERM HUP
   [ -n "${command_pid:-}" ] && kill -- "-$command_pid" 2>/dev/null && wait "$command_pid" 2>/dev/null
-  [ -n "${prefix:-}" ] && WINEPREFIX=$prefix timeout 10 wineserver -k >/dev/null 2>&1
+  [ -n "${prefix:-}" ] && WINEPREFIX=$prefix timeout 10 "$WINE_SERVER" -k >/dev/null 2>&1
   rm -rf "$T" ${prefix:+"$prefix"}
   exit "$status"
 }
@@ -58,21 +60,22 @@ export PULSE_CLIENTCONFIG=$T/client.conf PULSE_SERVER=unix:$T/run/pulse/native
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$T/no-session-bus
 unset DISPLAY
 
-# The template prefix is made once per Wine version and architecture, under a lock: parallel
-# first use of a prefix fails. With wine64 the prefix is 64-bit and runs 32-bit programs too; one
-# made without it refuses 64-bit programs. Each run gets a hard-linked copy (a prefix is some
+# The template prefix is made once per Wine version, architecture and loader, under a lock:
+# parallel first use of a prefix fails. With wine64 the prefix is 64-bit and runs 32-bit programs
+# too; one made without it refuses 64-bit programs; one made by the 64-bit loader alone, where x86
+# programs cannot run, has no working 32-bit half. Each run gets a hard-linked copy (a prefix is some
 # 600 MB), on the same file system; Wine replaces the registry files rather than rewriting them,
 # and they are copied all the same.
 mkdir -p "$cache"
 exec 9>"$cache/lock"
 flock -w 600 9 || { log "timed out waiting for $cache/lock"; exit 1; }
-version="$(wine --version) $([ -x /usr/lib/wine/wine64 ] && echo win64 || echo win32)"
+version="$("$WINE" --version) $([ -x /usr/lib/wine/wine64 ] && echo win64 || echo win32)${WINE_X86_REFUSED:+ without x86}"
 if [ "$(cat "$cache/prefix/.complete" 2>/dev/null)" != "$version" ]; then
   log "creating the Wine prefix for $version (once)"
   rm -rf "$cache/prefix" "$cache/home"
   mkdir -p "$cache/home"
-  HOME=$cache/home WINEPREFIX=$cache/prefix timeout 300 wine wineboot --init >"$T/wineboot.log" 2>&1 &&
-    WINEPREFIX=$cache/prefix timeout 120 wineserver -w ||
+  HOME=$cache/home WINEPREFIX=$cache/prefix timeout 300 "$WINE" wineboot --init >"$T/wineboot.log" 2>&1 &&
+    WINEPREFIX=$cache/prefix timeout 120 "$WINE_SERVER" -w ||
     { cat "$T/wineboot.log" >&2; log "wineboot failed"; exit 1; }
   echo "$version" >"$cache/prefix/.complete"
 fi
@@ -85,7 +88,7 @@ export WINEPREFIX=$prefix
 
 if [ "$sound" = none ]; then
   # An empty driver list leaves Wine with no audio driver at all, whatever the host has.
-  timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "" /f >/dev/null 2>&1 ||
+  timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "" /f >/dev/null 2>&1 ||
     { log "could not turn off the audio drivers"; exit 1; }
   devices=(--no-sound)
 elif [ "$sound" = tone ]; then

@@ -1,0 +1,31 @@
+# loader.sh, sourced: decides which Wine loader and wineserver run our Windows programs, and
+# whether x86 ones can run at all. Every script that starts Wine takes the answer from here.
+#
+# Some of our machines' kernels refuse every 32-bit x86 program with "Exec format error"
+# (ENOEXEC), although wine32:i386 installs without complaint; others run them, and which kind a
+# run gets is chance. On the refusing kind /usr/bin/wine still tries the 32-bit loader first and
+# fails even for 64-bit programs and for creating a 64-bit prefix, while /usr/lib/wine/wine64
+# with /usr/lib/wine/wineserver64 works. So we find out by running Wine's 32-bit loader once,
+# rather than guessing from uname or the package list.
+#
+# Sets and exports:
+#   WINE             the loader to start a Windows program with
+#   WINE_SERVER      the wineserver, to wait for (-w) or stop (-k) a prefix's programs
+#   WINE_X86_REFUSED empty where x86 programs run; otherwise why they cannot, in plain words
+# A run that already has the answer (a parent script asked) keeps it.
+
+if [ -z "${WINE:-}" ]; then
+  # Only a refusal by the kernel counts as "cannot run"; any other failure is left to show
+  # itself loudly when the 32-bit loader is used.
+  if probe=$(LC_ALL=C /usr/lib/wine/wine --version 2>&1) || ! [[ $probe == *"Exec format error"* ]]; then
+    WINE=wine WINE_SERVER=wineserver WINE_X86_REFUSED=
+  else
+    # As Debian's own wine script does where only wine64 is installed: programs that Wine starts
+    # itself (wineboot's helpers, notepad) are started by the 64-bit loader too.
+    WINE=/usr/lib/wine/wine64 WINE_SERVER=/usr/lib/wine/wineserver64 WINELOADER=/usr/lib/wine/wine64
+    WINE_X86_REFUSED="this machine's kernel cannot run 32-bit x86 programs (/usr/lib/wine/wine: Exec format error)"
+    export WINELOADER
+  fi
+  unset probe
+  export WINE WINE_SERVER WINE_X86_REFUSED
+fi
