@@ -15,13 +15,8 @@ constexpr int32_t kMaxBuffers = 256;
 // Every capture creates (or opens) this event; captures open at the same time share it.
 constexpr char kBufferEventName[] = "Sound In Buffer Status";
 
-// The most that closing waits, for readers to leave and for the device to report.
-constexpr DWORD kDeviceNoticeMs = 2000;
-
-// Once waveInOpen or waveInClose has succeeded the device is open or closed; its notice only
-// says so, and on the shared event another capture's reader may have taken it. So open and
-// close wait only this long for it; a notice that comes later wakes a reader, which looks again.
-constexpr DWORD kNoticeSliceMs = 50;
+// The most that closing waits for readers inside ngetBuffer to leave.
+constexpr DWORD kReadersLeaveMs = 2000;
 
 struct CaptureBlock {
     HWAVEIN waveIn;
@@ -38,7 +33,7 @@ struct CaptureBlock {
     int32_t nextIndex;
     int32_t closing;
     // The open capture holds one use; every thread inside ngetBuffer holds another.
-    // Whoever lets go of the last use frees the block.
+    // Whoever lets go of the last use frees the block (see capture_handles.h).
     LONG uses;
 };
 
@@ -63,13 +58,17 @@ inline LONG active_uses(CaptureBlock* block) { return std::atomic_ref<LONG>(bloc
 
 inline void take_use(CaptureBlock* block) { std::atomic_ref<LONG>(block->uses).fetch_add(1); }
 
-// Frees the capture's memory and event; the device must already be closed.
-void free_capture(CaptureBlock* block);
+// True for the last use.
+inline bool drop_use(CaptureBlock* block) { return std::atomic_ref<LONG>(block->uses).fetch_sub(1) == 1; }
 
-inline void drop_use(CaptureBlock* block) {
-    if (std::atomic_ref<LONG>(block->uses).fetch_sub(1) == 1) free_capture(block);
-}
+// Frees the capture's buffers and event; the device must already be closed. The block itself
+// goes back through capture_handles.
+void release_capture(CaptureBlock* block);
 
-// Resets and closes the device, leaving no buffer queued and no header prepared, within
-// what is left of kDeviceNoticeMs since `since` (a GetTickCount value).
-void shut_device(CaptureBlock* block, DWORD since);
+// waveInOpen and waveInClose report from within the call, so once one has returned its notice is
+// already set, or another capture's reader has taken it from the shared event. Open and close
+// take it if it is still there, so it wakes no reader, and never wait for it.
+inline void take_device_notice(CaptureBlock* block) { WaitForSingleObject(block->bufferEvent, 0); }
+
+// Resets and closes the device, leaving no buffer queued and no header prepared.
+void shut_device(CaptureBlock* block);

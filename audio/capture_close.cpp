@@ -1,14 +1,14 @@
 // Closing a capture: stop the device, let any reader inside ngetBuffer get out, shut the
-// device down and release the block. The whole close is bounded by kDeviceNoticeMs.
+// device down and release the block. Only the readers are waited for, at most kReadersLeaveMs.
 #include <com_velk_orvanta_content_client_audio_Voxcap.h>
 
-#include "capture_block.h"
+#include "capture_handles.h"
 
 namespace {
 
 DWORD time_left(DWORD since) {
     DWORD spent = GetTickCount() - since;
-    return spent < kDeviceNoticeMs ? kDeviceNoticeMs - spent : 0;
+    return spent < kReadersLeaveMs ? kReadersLeaveMs - spent : 0;
 }
 
 // A reader that is waiting is woken by the device's notifications, but one that had not yet
@@ -23,7 +23,7 @@ void wait_for_readers(CaptureBlock* block, DWORD since) {
 
 }  // namespace
 
-void shut_device(CaptureBlock* block, DWORD since) {
+void shut_device(CaptureBlock* block) {
     if (!block->waveIn) return;
     waveInReset(block->waveIn);
     ResetEvent(block->bufferEvent);
@@ -32,35 +32,31 @@ void shut_device(CaptureBlock* block, DWORD since) {
     for (int32_t i = 0; i < block->bufferCount; ++i)
         if (flags_of(&block->headers[i]).load() & WHDR_PREPARED)
             waveInUnprepareHeader(block->waveIn, &block->headers[i], sizeof(WAVEHDR));
-    // The device reports that it has closed; whether the report or the time limit ends the
-    // wait makes no difference. A device that refused to close sends no report.
-    if (waveInClose(block->waveIn) == MMSYSERR_NOERROR) {
-        DWORD left = time_left(since);
-        WaitForSingleObject(block->bufferEvent, left < kNoticeSliceMs ? left : kNoticeSliceMs);
-    }
+    // A device that refused to close sends no notice.
+    if (waveInClose(block->waveIn) == MMSYSERR_NOERROR) take_device_notice(block);
 }
 
-void free_capture(CaptureBlock* block) {
+void release_capture(CaptureBlock* block) {
     for (int32_t i = 0; i < block->bufferCount; ++i)
         if (block->buffers[i]) GlobalFree(block->buffers[i]);
     if (block->bufferEvent) CloseHandle(block->bufferEvent);
-    free_below_2gib(block);
 }
 
 extern "C" {
 
 JNIEXPORT void JNICALL Java_com_velk_orvanta_content_client_audio_Voxcap_nclose(JNIEnv*, jclass, jint handle) {
-    if (!handle) return;
-    CaptureBlock* block = block_of(handle);
+    // Only the first close of an open capture gets its block; any other handle does nothing.
+    CaptureBlock* block = withdraw_capture(handle);
+    if (!block) return;
     DWORD since = GetTickCount();
     // First of all, so that a reader that wakes without a finished buffer returns.
     std::atomic_ref<int32_t>(block->closing).store(1);
     // The buffer being filled comes back with what it holds; a waiting reader takes it.
     waveInStop(block->waveIn);
     wait_for_readers(block, since);
-    shut_device(block, since);
+    shut_device(block);
     // A reader still inside after the time limit frees the block when it leaves.
-    drop_use(block);
+    leave_capture(block);
 }
 
 }  // extern "C"

@@ -9,6 +9,7 @@ namespace {
 using dummy::Call;
 
 TEST_F(CaptureTest, OpensWithThePcmFormatAskedFor) {
+    dummy::mic_manual(true);  // no buffer may come back before the queue is counted
     jint handle = open(1024, 8, 44100, 2, 16);
     ASSERT_NE(handle, 0);
     WAVEFORMATEX format = dummy::mic_state().lastFormat;
@@ -48,6 +49,8 @@ TEST_F(CaptureTest, RingsThatCannotBeRecordedIntoAreRefusedUpFront) {
 }
 
 TEST_F(CaptureTest, FullRingOf256BuffersOpens) {
+    // By the clock a 64-byte buffer fills in 4 ms, which a slow machine spends in open itself.
+    dummy::mic_manual(true);
     jint handle = open(64, 256);
     ASSERT_NE(handle, 0);
     EXPECT_EQ(dummy::mic_state().queuedBuffers, 256);
@@ -90,11 +93,6 @@ TEST_F(CaptureTest, EmptyRingOpensAndItsReaderWaitsForClose) {
     }
 }
 
-TEST_F(CaptureTest, ClosingNoCaptureDoesNothing) {
-    close(0);
-    EXPECT_EQ(dummy::kernel_state().handles, 0);
-}
-
 TEST_F(CaptureTest, CaptureSharesTheNamedEventAndLastCloseRemovesIt) {
     jint first = open();
     jint second = open();
@@ -107,20 +105,20 @@ TEST_F(CaptureTest, CaptureSharesTheNamedEventAndLastCloseRemovesIt) {
     EXPECT_FALSE(dummy::event_exists("Sound In Buffer Status"));
 }
 
-// Once the device has opened or closed, its report only says so: waiting out the 2 s bound
-// for a report that is lost or late would make Java wait for nothing.
-TEST_F(CaptureTest, LostOrLateDeviceReportsCostOnlyAShortWait) {
+// Once the device has opened or closed, its report only says so, and with the event shared
+// another capture's reader often takes it first: open and close must not wait for a report
+// that is not there. Waiting even 50 ms for it would cost 3 s over these 30 rounds.
+TEST_F(CaptureTest, OpenAndCloseNeverWaitForAReportThatIsNotThere) {
     dummy::mic_lose_close_notification(true);
-    jint handle = open();
-    ASSERT_NE(handle, 0);
-    EXPECT_LT(millisecondsTaken([&] { close(handle); }), 1000);
-
-    dummy::reset();
     dummy::mic_delay_notifications(5000);
-    long ms = millisecondsTaken([&] { handle = open(); });
-    EXPECT_NE(handle, 0);
+    long ms = millisecondsTaken([&] {
+        for (int round = 0; round < 30; ++round) {
+            jint handle = open();
+            ASSERT_NE(handle, 0);
+            close(handle);
+        }
+    });
     EXPECT_LT(ms, 1000);
-    EXPECT_LT(millisecondsTaken([&] { close(handle); }), 1000);
 }
 
 TEST_F(CaptureTest, CloseUnpreparesEveryHeaderBeforeTheDeviceCloses) {
