@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "kernel.h"
 
@@ -26,6 +27,10 @@ struct Heap {
     std::mutex lock;
     std::map<void*, size_t> blocks;  // address handed out -> bytes asked for
     size_t bytes = 0;
+    // The last large mapping freed, kept for the next block of its size: a screen grab frees and
+    // asks again for megabytes many times a second, and fresh pages fault in one by one.
+    char* spare = nullptr;
+    size_t spare_size = 0;
 };
 
 Heap& heap() {
@@ -35,6 +40,7 @@ Heap& heap() {
 
 const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
 const size_t largest_block = size_t{1} << 30;
+const size_t smallest_spare = size_t{1} << 20;
 
 size_t mapped_size(size_t bytes) { return (bytes + page - 1) / page * page + page; }
 
@@ -42,6 +48,28 @@ size_t mapped_size(size_t bytes) { return (bytes + page - 1) / page * page + pag
 char* mapping_of(void* block, size_t bytes) {
     size_t offset = (mapped_size(bytes) - page - bytes) & ~size_t{15};
     return static_cast<char*>(block) - offset;
+}
+
+// Pages for a block: the spare mapping when it has the size, else fresh zero-filled ones.
+void* map_pages(size_t size, bool& reused) {
+    Heap& h = heap();
+    {
+        std::lock_guard<std::mutex> hold(h.lock);
+        reused = h.spare && h.spare_size == size;
+        if (reused) return std::exchange(h.spare, nullptr);
+    }
+    return mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+}
+
+// With the heap's lock held.
+void unmap_pages(Heap& h, char* mapping, size_t size) {
+    if (size < smallest_spare) {
+        munmap(mapping, size);
+        return;
+    }
+    if (h.spare) munmap(h.spare, h.spare_size);
+    h.spare = mapping;
+    h.spare_size = size;
 }
 
 // ---- Events -------------------------------------------------------------------------------------
@@ -96,15 +124,20 @@ HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
         return nullptr;
     }
     size_t size = mapped_size(bytes);
-    void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    bool reused = false;
+    void* mapping = map_pages(size, reused);
     if (mapping == MAP_FAILED) {
         last_error = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;
     }
     mprotect(static_cast<char*>(mapping) + size - page, page, PROT_NONE);
     void* block = static_cast<char*>(mapping) + ((size - page - bytes) & ~size_t{15});
-    // Without GMEM_ZEROINIT a block holds leftovers, as on Windows, so reading what nobody wrote shows.
-    if (!(flags & GMEM_ZEROINIT)) std::memset(block, 0xCD, bytes);
+    // Without GMEM_ZEROINIT a block holds leftovers, as on Windows: fresh pages are filled, so
+    // reading what nobody wrote shows; reused ones hold what the last block left.
+    if (!(flags & GMEM_ZEROINIT) && !reused)
+        std::memset(block, 0xCD, bytes);
+    else if ((flags & GMEM_ZEROINIT) && reused)
+        std::memset(block, 0, bytes);
     Heap& h = heap();
     std::lock_guard<std::mutex> hold(h.lock);
     h.blocks[block] = bytes;
@@ -120,7 +153,7 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL block) {
         last_error = ERROR_INVALID_HANDLE;
         return block;
     }
-    munmap(mapping_of(block, found->second), mapped_size(found->second));
+    unmap_pages(h, mapping_of(block, found->second), mapped_size(found->second));
     h.bytes -= found->second;
     h.blocks.erase(found);
     return nullptr;
