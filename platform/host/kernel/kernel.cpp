@@ -27,10 +27,13 @@ struct Heap {
     std::mutex lock;
     std::map<void*, size_t> blocks;  // address handed out -> bytes asked for
     size_t bytes = 0;
-    // The last large mapping freed, kept for the next block of its size: a screen grab frees and
-    // asks again for megabytes many times a second, and fresh pages fault in one by one.
-    char* spare = nullptr;
-    size_t spare_size = 0;
+    // The last large mappings freed, kept for the next blocks of their sizes: a screen grab frees
+    // and asks again for megabytes many times a second (two sizes when it takes turns at the
+    // whole screen and a window), and fresh pages fault in one by one.
+    struct Spare {
+        char* mapping = nullptr;
+        size_t size = 0;
+    } spares[2];
 };
 
 Heap& heap() {
@@ -55,8 +58,11 @@ void* map_pages(size_t size, bool& reused) {
     Heap& h = heap();
     {
         std::lock_guard<std::mutex> hold(h.lock);
-        reused = h.spare && h.spare_size == size;
-        if (reused) return std::exchange(h.spare, nullptr);
+        for (Heap::Spare& spare : h.spares)
+            if (spare.mapping && spare.size == size) {
+                reused = true;
+                return std::exchange(spare.mapping, nullptr);
+            }
     }
     return mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
 }
@@ -67,9 +73,10 @@ void unmap_pages(Heap& h, char* mapping, size_t size) {
         munmap(mapping, size);
         return;
     }
-    if (h.spare) munmap(h.spare, h.spare_size);
-    h.spare = mapping;
-    h.spare_size = size;
+    // The older spare gives way.
+    if (h.spares[0].mapping) munmap(h.spares[0].mapping, h.spares[0].size);
+    h.spares[0] = h.spares[1];
+    h.spares[1] = {mapping, size};
 }
 
 // ---- Events -------------------------------------------------------------------------------------
