@@ -1,7 +1,8 @@
 #!/bin/bash
 # run.sh [HOST_BUILD] [WIN32_BUILD] [WIN64_BUILD]: runs the host benchmarks and the JVM hand-over
 # benchmark on the host build (default build/host), the Java-side benchmark on the Linux build
-# ($LINUX_BUILD, default build/linux) in tests/env/devices.sh, and the Wine benchmark of each
+# ($LINUX_BUILD, default build/linux) in tests/env/devices.sh, the screen grab benchmarks of that
+# build at three screen sizes, and the Wine benchmark of each
 # Windows build (default build/win32, "x86", and build/win64, "x86-64") in tests/wine/env.sh; then
 # prints the figures table with the machine it was measured on. A build that is missing, or an x86
 # one where this machine cannot run x86 programs, leaves its rows out, and the table says why.
@@ -33,6 +34,19 @@ if [ -f "$linux/java/orvanta_classes.jar" ]; then
 else
   : >"$out/javaside.txt"
 fi
+# The grab at each size: the backend against a bare MIT-SHM read, the Java side against Robot.
+grab_sizes="1024x768 1920x1080 3840x2160"
+for size in $grab_sizes; do
+  : >"$out/linux-grab-$size.txt"
+  : >"$out/java-grab-$size.txt"
+  if [ -x "$linux/bin/screen_bench" ]; then
+    show "linux-grab-$size" "$root/bench/linux/screen_bench.sh" "$linux" "$size"
+  fi
+  if [ -f "$linux/java/orvanta_classes.jar" ]; then
+    show "java-grab-$size" "$root/tests/env/devices.sh" --no-sound --screen "${size}x24" -- \
+      "$root/java/bench/run.sh" "$linux" ScreenGrabBench "$root/java/bench/ScreenGrabBench.java"
+  fi
+done
 for arch in x86:"$win32" x86-64:"$win64"; do
   build=${arch#*:} arch=${arch%%:*}
   : >"$out/wine-$arch.txt"
@@ -46,7 +60,7 @@ for arch in x86:"$win32" x86-64:"$win64"; do
 done
 
 machine="$(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1), $(. /etc/os-release && echo "$PRETTY_NAME")"
-python3 - "$out" "$machine" <<'PY'
+python3 - "$out" "$machine" $grab_sizes <<'PY'
 import json, os, sys
 
 # Repeated benchmarks count by their median; the others ran once.
@@ -111,12 +125,30 @@ if "jvm" in handover:
                      f"{call:,.0f} ns/call", f"System.arraycopy into the same array {copy:,.0f} ns",
                      f"{call / copy:.2f}x", "within 1.2x at 64 KB"))
 
-if "java_grab" in javaside:
-    g = javaside["java_grab"]
-    ours, into, robot = float(g["grab_ms"]), float(g["grab_into_ms"]), float(g["robot_ms"])
-    rows.append((f"ScreenCapture.grab(Rectangle), whole {g['width']}x{g['height']} screen (JVM, Linux backend, Xvfb)",
-                 f"median {ours:.2f} ms; grab(Rectangle, into) median {into:.2f} ms",
-                 f"Robot.createScreenCapture: median {robot:.2f} ms", f"{ours / robot:.2f}x; {into / robot:.2f}x", ""))
+for size in sys.argv[3:]:
+    native, java = figures("linux-grab-" + size), figures("java-grab-" + size)
+    if "linux_grab_ratio" in native:
+        g, b = native["linux_nGrabPixels"], native["linux_shm_get_image_kept"]
+        rows.append((f"nGrabPixels, whole {size} screen (Linux backend, Xvfb)", f"median {float(g['median_ms']):.2f} ms",
+                     f"xcb_shm_get_image into a kept segment: median {float(b['median_ms']):.2f} ms",
+                     f"{float(native['linux_grab_ratio']['ratio']):.2f}x", "within 3x"))
+    if "java_grab" in java:
+        g = java["java_grab"]
+        ours, into, robot = float(g["grab_ms"]), float(g["grab_into_ms"]), float(g["robot_ms"])
+        robot_text = f"Robot.createScreenCapture: median {robot:.2f} ms"
+        rows.append((f"ScreenCapture.grab(Rectangle, int[]), whole {size} screen (JVM, Linux backend, Xvfb)",
+                     f"median {into:.2f} ms", robot_text, f"{into / robot:.2f}x", "at most 0.3x"))
+        rows.append((f"ScreenCapture.grab(Rectangle), whole {size} screen (JVM, Linux backend, Xvfb)",
+                     f"median {ours:.2f} ms", robot_text, f"{ours / robot:.2f}x", "at most 0.5x"))
+    if size == "1920x1080" and "java_grab_window" in java and "linux_grab_window" in native:
+        n, w = native["linux_grab_window"], java["java_grab_window"]
+        rows.append((f"nGrabPixels, {n['width']}x{n['height']} rectangle of the {size} screen (Linux backend, Xvfb)",
+                     f"median {float(n['median_ms']):.2f} ms, {n['per_second']} grabs/s",
+                     f"xcb_shm_get_image of it: median {float(n['bare_median_ms']):.2f} ms", f"{float(n['ratio']):.2f}x", ""))
+        rows.append((f"ScreenCapture.grab(Rectangle, int[]), {w['width']}x{w['height']} rectangle (JVM, Linux backend, Xvfb)",
+                     f"median {float(w['grab_into_ms']):.2f} ms, {w['per_second']} grabs/s",
+                     f"Robot: median {float(w['robot_ms']):.2f} ms, {w['robot_per_second']} grabs/s",
+                     f"{float(w['grab_into_ms']) / float(w['robot_ms']):.2f}x", ""))
 if "java_line_voxcap" in javaside:
     def line(l):
         return (f"first bytes {float(l['first_ms']):.0f} ms after start; intervals min {float(l['interval_min_ms']):.0f}, "

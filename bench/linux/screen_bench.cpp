@@ -1,6 +1,7 @@
-// The whole-screen grab on the real backend against the fastest read X offers: xcb_shm_get_image
-// into a segment kept from call to call, measured in the same run on the same $DISPLAY. Also
-// what a connection opened per grab would add, the reason the backend keeps one.
+// The grab on the real backend against the fastest read X offers: xcb_shm_get_image into a
+// segment kept from call to call, measured in turns in the same run on the same $DISPLAY, for the
+// whole screen and for a 640 x 480 rectangle (one window shared). Also what a connection opened
+// per grab would add, the reason the backend keeps one.
 #include <sys/shm.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
@@ -17,6 +18,8 @@
 #include "com_velk_orvanta_content_client_appshare_Deskcap.h"
 
 namespace {
+
+const int rounds = 60;
 
 double median(std::vector<double> samples) {
     std::sort(samples.begin(), samples.end());
@@ -57,26 +60,37 @@ int main() {
     shmctl(id, IPC_RMID, nullptr);
 
     FakeJni jni;
-    jintArray pixels = jni.newIntArray(width * height);
-    auto grab = [&] {
-        Java_com_velk_orvanta_content_client_appshare_Deskcap_nGrabPixels(jni.env(), nullptr, pixels, 0, 0, width, height);
+    const int window_width = std::min(640, width), window_height = std::min(480, height);
+    jintArray whole = jni.newIntArray(width * height);
+    jintArray window = jni.newIntArray(window_width * window_height);
+    auto grab = [&](jintArray pixels, int w, int h) {
+        return [&jni, pixels, w, h] {
+            Java_com_velk_orvanta_content_client_appshare_Deskcap_nGrabPixels(jni.env(), nullptr, pixels, 0, 0, w, h);
+        };
     };
-    auto bare = [&] {
-        std::free(xcb_shm_get_image_reply(c, xcb_shm_get_image(c, screen->root, 0, 0, static_cast<uint16_t>(width),
-            static_cast<uint16_t>(height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment, 0), nullptr));
+    auto bare = [&](int w, int h) {
+        return [c, screen, segment, w, h] {
+            std::free(xcb_shm_get_image_reply(c, xcb_shm_get_image(c, screen->root, 0, 0, static_cast<uint16_t>(w),
+                static_cast<uint16_t>(h), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment, 0), nullptr));
+        };
     };
     auto connect = [] {
         xcb_connection_t* fresh = xcb_connect(nullptr, nullptr);
         xcb_get_extension_data(fresh, &xcb_shm_id);
         xcb_disconnect(fresh);
     };
-    grab();  // opens the backend's connection and segment once, as the first grab of a process does
-    bare();
+    const std::function<void()> grab_whole = grab(whole, width, height), bare_whole = bare(width, height);
+    const std::function<void()> grab_window = grab(window, window_width, window_height);
+    const std::function<void()> bare_window = bare(window_width, window_height);
+    // The first grab of a process opens the backend's connection and segment once.
+    for (const auto& work : {grab_whole, bare_whole, grab_window, bare_window}) work();
 
-    std::vector<double> grabs, bares, connects;
-    for (int round = 0; round < 40; ++round) {
-        grabs.push_back(milliseconds(grab));
-        bares.push_back(milliseconds(bare));
+    std::vector<double> grabs, bares, window_grabs, window_bares, connects;
+    for (int round = 0; round < rounds; ++round) {
+        grabs.push_back(milliseconds(grab_whole));
+        bares.push_back(milliseconds(bare_whole));
+        window_grabs.push_back(milliseconds(grab_window));
+        window_bares.push_back(milliseconds(bare_window));
         if (round < 10) connects.push_back(milliseconds(connect));
     }
     std::printf("linux_grab_screen width=%d height=%d\n", width, height);
@@ -84,6 +98,9 @@ int main() {
     print("linux_shm_get_image_kept", bares);
     print("linux_connect_per_grab", connects);
     std::printf("linux_grab_ratio ratio=%.3f\n", median(grabs) / median(bares));
+    std::printf("linux_grab_window width=%d height=%d median_ms=%.3f per_second=%.0f bare_median_ms=%.3f ratio=%.3f\n",
+                window_width, window_height, median(window_grabs), 1000 / median(window_grabs), median(window_bares),
+                median(window_grabs) / median(window_bares));
 
     xcb_shm_detach(c, segment);
     shmdt(kept);

@@ -1,7 +1,3 @@
-import com.velk.orvanta.content.client.appshare.ScreenCapture;
-import java.awt.Rectangle;
-import java.awt.Robot;
-import java.awt.Toolkit;
 import java.util.Arrays;
 import javax.sound.sampled.AudioFormat;
 import javax.sound.sampled.AudioSystem;
@@ -9,11 +5,10 @@ import javax.sound.sampled.Mixer;
 import javax.sound.sampled.TargetDataLine;
 
 /**
- * Java-side figures, each beside the JDK's own way in the same run: grab(Rectangle) against
- * Robot.createScreenCapture, and our line's read against the JDK's TargetDataLine (time to the
- * first bytes after start, spread of the intervals between reads) on the same source.
- * Needs DISPLAY and, for the JDK's line, PULSE_SERVER. Prints one "name key=value ..." line per
- * figure, for bench/run.sh.
+ * Java-side figures, each beside the JDK's own way in the same run: our line's read against the
+ * JDK's TargetDataLine (time to the first bytes after start, spread of the intervals between
+ * reads) on the same source. Needs PULSE_SERVER for the JDK's line; the grab's figures are
+ * ScreenGrabBench's. Prints one "name key=value ..." line per figure, for bench/run.sh.
  */
 public final class JavaSideBench {
     private static final AudioFormat FORMAT = new AudioFormat(16000, 16, 1, true, false);
@@ -23,15 +18,6 @@ public final class JavaSideBench {
     private JavaSideBench() {}
 
     public static void main(String[] args) throws Exception {
-        Rectangle screen = new Rectangle(Toolkit.getDefaultToolkit().getScreenSize());
-        Robot robot = new Robot();
-        int[] into = new int[screen.width * screen.height];
-        double ours = medianMillis(() -> ScreenCapture.grab(screen));
-        double reused = medianMillis(() -> ScreenCapture.grab(screen, into));
-        double theirs = medianMillis(() -> robot.createScreenCapture(screen));
-        System.out.printf("java_grab width=%d height=%d grab_ms=%.3f grab_into_ms=%.3f robot_ms=%.3f%n",
-            screen.width, screen.height, ours, reused, theirs);
-
         line("java_line_voxcap", AudioSystem.getTargetDataLine(FORMAT, mixer("Voxcap default recording device")));
         try {
             line("java_line_jdk", AudioSystem.getTargetDataLine(FORMAT, mixer("default [default]")));
@@ -43,18 +29,6 @@ public final class JavaSideBench {
     private static Mixer.Info mixer(String name) {
         for (Mixer.Info info : AudioSystem.getMixerInfo()) if (info.getName().equals(name)) return info;
         throw new IllegalStateException("no mixer " + name);
-    }
-
-    private static double medianMillis(Runnable grab) {
-        for (int i = 0; i < 5; i++) grab.run();
-        double[] times = new double[30];
-        for (int i = 0; i < times.length; i++) {
-            long start = System.nanoTime();
-            grab.run();
-            times[i] = (System.nanoTime() - start) / 1e6;
-        }
-        Arrays.sort(times);
-        return times[times.length / 2];
     }
 
     private static void line(String name, TargetDataLine line) throws Exception {

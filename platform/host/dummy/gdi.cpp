@@ -199,7 +199,7 @@ int WINAPI GetDIBits(HDC dc, HBITMAP bitmap, UINT startScan, UINT lines, LPVOID 
     Surface* source = s.bitmap(reinterpret_cast<uintptr_t>(bitmap));
     if (!s.context(dc) || !source) return 0;
     return copy_dib_rows(startScan, lines, bits, info, usage, source->width, source->height,
-                         [source](int row) -> const uint32_t* { return &source->at(0, row); });
+                         [source](int row, uint32_t* to) { std::copy_n(&source->at(0, row), source->width, to); });
 }
 
 BOOL WINAPI DeleteObject(HGDIOBJ object) {

@@ -5,15 +5,15 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
-// row_at(y) gives the bitmap's row y (top first), or nullptr for a row that reads as black.
-// Returns the rows written, or 0 when the DIB is refused.
-template <typename RowAt>
+// write_row(y, to) writes the bitmap's row y (top first) as `width` pixels at `to`, so that a
+// bitmap can convert its pixels straight into the caller's rows. Returns the rows written, or 0
+// when the DIB is refused.
+template <typename WriteRow>
 int copy_dib_rows(UINT startScan, UINT lines, LPVOID bits, const BITMAPINFO* info, UINT usage, int width,
-                  int height, RowAt row_at) {
+                  int height, WriteRow write_row) {
     if (!bits || !info || usage != DIB_RGB_COLORS) return 0;
     const BITMAPINFOHEADER& header = info->bmiHeader;
     if (header.biSize < sizeof(BITMAPINFOHEADER) || header.biPlanes != 1 || header.biBitCount != 32 ||
@@ -26,12 +26,7 @@ int copy_dib_rows(UINT startScan, UINT lines, LPVOID bits, const BITMAPINFO* inf
     for (int64_t line = startScan; line < int64_t{startScan} + lines && line < dib_rows; ++line) {
         int64_t row = top_down ? line : dib_rows - 1 - line;
         if (row >= height) continue;
-        uint32_t* to = out + (line - startScan) * width;
-        const uint32_t* from = row_at(static_cast<int>(row));
-        if (from)
-            std::copy_n(from, width, to);
-        else
-            std::fill_n(to, width, 0u);
+        write_row(static_cast<int>(row), out + (line - startScan) * width);
         ++written;
     }
     return written;

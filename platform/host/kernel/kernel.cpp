@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "kernel.h"
 
@@ -27,7 +28,14 @@ struct Heap {
     std::mutex lock;
     std::map<void*, size_t> blocks;  // address handed out -> bytes asked for
     size_t bytes = 0;
-    char* last_freed = nullptr;      // the mapping GlobalFree gave back last, and its size
+    // The last large mappings freed, kept for the next blocks of their sizes: a screen grab frees
+    // and asks again for megabytes many times a second (two sizes when it takes turns at the
+    // whole screen and a window), and fresh pages fault in one by one.
+    struct Spare {
+        char* mapping = nullptr;
+        size_t size = 0;
+    } spares[2];
+    char* last_freed = nullptr;  // the mapping given back to the system last, and its size
     size_t last_freed_size = 0;
 };
 
@@ -38,6 +46,7 @@ Heap& heap() {
 
 const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
 const size_t largest_block = size_t{1} << 30;
+const size_t smallest_spare = size_t{1} << 20;
 
 size_t mapped_size(size_t bytes) { return (bytes + page - 1) / page * page + page; }
 
@@ -45,6 +54,36 @@ size_t mapped_size(size_t bytes) { return (bytes + page - 1) / page * page + pag
 char* mapping_of(void* block, size_t bytes) {
     size_t offset = (mapped_size(bytes) - page - bytes) & ~size_t{15};
     return static_cast<char*>(block) - offset;
+}
+
+// Pages for a block: the spare mapping when it has the size, else fresh zero-filled ones.
+void* map_pages(size_t size, bool& reused) {
+    Heap& h = heap();
+    std::lock_guard<std::mutex> hold(h.lock);
+    for (Heap::Spare& spare : h.spares)
+        if (spare.mapping && spare.size == size) {
+            reused = true;
+            return std::exchange(spare.mapping, nullptr);
+        }
+    // Only a hint: the kernel places the block elsewhere when that range is taken.
+    void* hint = host::heap_reuses_addresses && h.last_freed_size == size ? h.last_freed : nullptr;
+    return mmap(hint, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+}
+
+// With the heap's lock held.
+void unmap_pages(Heap& h, char* mapping, size_t size) {
+    if (size >= smallest_spare) {
+        // The older spare gives way.
+        Heap::Spare older = h.spares[0];
+        h.spares[0] = h.spares[1];
+        h.spares[1] = {mapping, size};
+        if (!older.mapping) return;
+        mapping = older.mapping;
+        size = older.size;
+    }
+    munmap(mapping, size);
+    h.last_freed = mapping;
+    h.last_freed_size = size;
 }
 
 // ---- Events -------------------------------------------------------------------------------------
@@ -99,19 +138,22 @@ HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
         return nullptr;
     }
     size_t size = mapped_size(bytes);
-    Heap& h = heap();
-    std::unique_lock<std::mutex> hold(h.lock);
-    // Only a hint: the kernel places the block elsewhere when that range is taken.
-    void* hint = host::heap_reuses_addresses && h.last_freed_size == size ? h.last_freed : nullptr;
-    void* mapping = mmap(hint, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    bool reused = false;
+    void* mapping = map_pages(size, reused);
     if (mapping == MAP_FAILED) {
         last_error = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;
     }
     mprotect(static_cast<char*>(mapping) + size - page, page, PROT_NONE);
     void* block = static_cast<char*>(mapping) + ((size - page - bytes) & ~size_t{15});
-    // Without GMEM_ZEROINIT a block holds leftovers, as on Windows, so reading what nobody wrote shows.
-    if (!(flags & GMEM_ZEROINIT)) std::memset(block, 0xCD, bytes);
+    // Without GMEM_ZEROINIT a block holds leftovers, as on Windows: fresh pages are filled, so
+    // reading what nobody wrote shows; reused ones hold what the last block left.
+    if (!(flags & GMEM_ZEROINIT) && !reused)
+        std::memset(block, 0xCD, bytes);
+    else if ((flags & GMEM_ZEROINIT) && reused)
+        std::memset(block, 0, bytes);
+    Heap& h = heap();
+    std::lock_guard<std::mutex> hold(h.lock);
     h.blocks[block] = bytes;
     h.bytes += bytes;
     return block;
@@ -125,9 +167,7 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL block) {
         last_error = ERROR_INVALID_HANDLE;
         return block;
     }
-    h.last_freed = mapping_of(block, found->second);
-    h.last_freed_size = mapped_size(found->second);
-    munmap(h.last_freed, h.last_freed_size);
+    unmap_pages(h, mapping_of(block, found->second), mapped_size(found->second));
     h.bytes -= found->second;
     h.blocks.erase(found);
     return nullptr;

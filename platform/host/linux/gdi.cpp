@@ -12,7 +12,11 @@
 //   the destination as it was; from the screen only that part is requested, since X refuses a
 //   read that leaves the root window. Only SRCCOPY into a memory context is offered (nothing
 //   draws on the screen). Into a monochrome bitmap, white stays white and every other colour
-//   becomes black. FALSE when the server refuses the read: the bitmap keeps what it held.
+//   becomes black. FALSE when the screen's format cannot be read, or the server refuses the
+//   read: the bitmap keeps what it held.
+// - A copy from the screen into a fresh screen-format bitmap is read from the server when the
+//   bitmap is first used, and then kept: GetDIBits converts it straight into the caller's rows,
+//   and a read the server refuses then leaves the bitmap black, as a failed BitBlt would.
 // - GetDIBits writes 32-bit BI_RGB rows (top-down for a negative height) of a header whose
 //   width matches the bitmap, and returns the rows written; the query form (no buffer) and
 //   every other layout fail with 0.
@@ -36,36 +40,78 @@ namespace {
 const uint32_t white = 0x00FFFFFF;
 const uint64_t largest_bitmap_bytes = uint64_t{1} << 30;
 
-// A fresh bitmap is black, but its memory is not cleared until the first copy into it, and
-// then only around the rectangle the copy writes: a whole-screen grab writes every pixel once,
-// into memory the allocator has usually handed out before, instead of clearing fresh pages
-// only to overwrite them.
+// A bitmap holds its pixels as 32-bit rows, or as a screen read not converted yet (the common
+// grab reads the screen once, straight into the caller's rows), or nothing: then it is black.
 struct Bitmap {
-    int width;
-    int height;
-    bool monochrome;
-    std::unique_ptr<uint32_t[], decltype(&std::free)> pixels;  // rows from the top
-    bool black = true;                                         // nothing written yet, memory uncleared
+    Bitmap(int width, int height, bool monochrome) : width(width), height(height), monochrome(monochrome) {}
 
+    const int width;
+    const int height;
+    const bool monochrome;
+    std::mutex use;  // held while a call works on the pixels
+
+    // A copy from the screen at (x, y) not read yet, of the rectangle at (from_x, from_y).
+    struct Pending {
+        std::shared_ptr<x11::Display> screen;
+        int x, y, from_x, from_y, columns, rows;
+    };
+
+    bool fresh() const { return !pixels && !pending && !shot; }
+
+    void defer(Pending read) { pending = std::make_unique<Pending>(std::move(read)); }
+
+    // Writes row y as 32-bit pixels.
+    void write_row(int y, uint32_t* to) {
+        develop();
+        if (pixels) {
+            std::copy_n(row(y), width, to);
+            return;
+        }
+        const int from_row = shot ? y - shot_y - shot->top : -1;
+        if (from_row < 0 || from_row >= shot->rows) {
+            std::fill_n(to, width, 0u);
+            return;
+        }
+        const int left = shot_x + shot->left, right = left + shot->columns;
+        std::fill(to, to + left, 0u);
+        shot->convert_row(from_row, to + left);
+        std::fill(to + right, to + width, 0u);
+    }
+
+    // The pixels as rows of this bitmap, for copies into or out of it.
+    // Only once own_pixels() has succeeded.
     uint32_t* row(int y) const { return pixels.get() + static_cast<size_t>(y) * static_cast<size_t>(width); }
 
-    // Makes every pixel outside the rectangle black in memory, before the rectangle is written.
-    void prepare(int x, int y, int columns, int rows) {
-        if (!black) return;
-        black = false;
-        std::fill(row(0), row(y), 0u);
-        for (int r = y; r < y + rows; ++r) {
-            std::fill(row(r), row(r) + x, 0u);
-            std::fill(row(r) + x + columns, row(r) + width, 0u);
-        }
-        std::fill(row(y + rows), row(height), 0u);
+    // False when there is no memory for them.
+    bool own_pixels() {
+        develop();
+        if (pixels) return true;
+        pixels.reset(static_cast<uint32_t*>(std::calloc(static_cast<size_t>(width) * static_cast<size_t>(height), 4)));
+        if (!pixels) return false;
+        if (shot)
+            for (int r = 0; r < shot->rows; ++r) shot->convert_row(r, row(shot_y + shot->top + r) + shot_x + shot->left);
+        shot = nullptr;
+        return true;
     }
+
+private:
+    // Reads a deferred copy from the server.
+    void develop() {
+        if (!pending) return;
+        shot = x11::shoot(pending->screen, pending->from_x, pending->from_y, pending->columns, pending->rows);
+        shot_x = pending->x;
+        shot_y = pending->y;
+        pending = nullptr;
+    }
+
+    std::unique_ptr<uint32_t[], decltype(&std::free)> pixels{nullptr, &std::free};  // rows from the top
+    std::unique_ptr<Pending> pending;
+    std::unique_ptr<x11::Shot> shot;
+    int shot_x = 0, shot_y = 0;
 };
 
 std::shared_ptr<Bitmap> fresh_bitmap(int width, int height, bool monochrome) {
-    auto* pixels = static_cast<uint32_t*>(std::malloc(static_cast<size_t>(width) * static_cast<size_t>(height) * 4));
-    if (!pixels) return nullptr;
-    return std::make_shared<Bitmap>(Bitmap{width, height, monochrome, {pixels, &std::free}});
+    return std::make_shared<Bitmap>(width, height, monochrome);
 }
 
 struct Context {
@@ -119,25 +165,45 @@ Objects& objects() {
 HGDIOBJ as_object(uintptr_t handle) { return reinterpret_cast<HGDIOBJ>(handle); }
 HDC as_dc(uintptr_t handle) { return reinterpret_cast<HDC>(handle); }
 
-// Writes rows of 32-bit pixels into the bitmap at (x, y), which the caller has clipped.
-void place(Bitmap& to, int x, int y, int width, int height, const uint32_t* from, size_t stride) {
-    to.prepare(x, y, width, height);
-    for (int row = 0; row < height; ++row) {
-        const uint32_t* source = from + static_cast<size_t>(row) * stride;
-        uint32_t* target = to.row(y + row) + x;
-        if (to.monochrome)
-            std::transform(source, source + width, target, [](uint32_t p) { return (p & white) == white ? white : 0; });
-        else
-            std::copy(source, source + width, target);
-    }
+// Writes a row of 32-bit pixels into the bitmap at (x, y), which the caller has clipped.
+void place(Bitmap& to, int x, int y, const uint32_t* from, int width) {
+    uint32_t* target = to.row(y) + x;
+    if (to.monochrome)
+        std::transform(from, from + width, target, [](uint32_t p) { return (p & white) == white ? white : 0; });
+    else
+        std::copy_n(from, width, target);
 }
 
 // The first and one-past-last offsets along one axis at which both the source and the
 // destination are covered; 64-bit, so coordinates near the ends of int cannot wrap.
 std::pair<int, int> overlap(int length, int to, int to_size, int from, int from_size) {
-    int64_t first = std::max<int64_t>({0, -int64_t{to}, -int64_t{from}});
+    int64_t first = std::min<int64_t>(length, std::max<int64_t>({0, -int64_t{to}, -int64_t{from}}));
     int64_t last = std::min<int64_t>({length, int64_t{to_size} - to, int64_t{from_size} - from});
     return {static_cast<int>(first), static_cast<int>(std::max(first, last))};
+}
+
+// BitBlt from the screen. The screen's size is known only once the server answers, so the
+// rectangle is clipped here to the destination alone, and to the screen by the read.
+BOOL copy_from_screen(Bitmap& to, int x, int y, int width, int height, std::shared_ptr<x11::Display> screen, int srcX,
+                      int srcY) {
+    if (!x11::readable(*screen)) return FALSE;
+    auto [left, right] = overlap(width, x, to.width, srcX, INT32_MAX);
+    auto [top, bottom] = overlap(height, y, to.height, srcY, INT32_MAX);
+    const int columns = right - left, rows = bottom - top;
+    if (!columns || !rows) return TRUE;
+    std::lock_guard<std::mutex> hold(to.use);
+    if (to.fresh() && !to.monochrome) {
+        to.defer({std::move(screen), x + left, y + top, srcX + left, srcY + top, columns, rows});
+        return TRUE;
+    }
+    std::unique_ptr<x11::Shot> shot = x11::shoot(screen, srcX + left, srcY + top, columns, rows);
+    if (!shot || !to.own_pixels()) return FALSE;
+    std::vector<uint32_t> line(static_cast<size_t>(shot->columns));
+    for (int row = 0; row < shot->rows; ++row) {
+        shot->convert_row(row, line.data());
+        place(to, x + left + shot->left, y + top + shot->top + row, line.data(), shot->columns);
+    }
+    return TRUE;
 }
 
 }  // namespace
@@ -183,7 +249,6 @@ HBITMAP WINAPI CreateCompatibleBitmap(HDC dc, int width, int height) {
         monochrome = format->memory() && o.bitmap(format->selected)->monochrome;
     }
     std::shared_ptr<Bitmap> fresh = width && height ? fresh_bitmap(width, height, monochrome) : fresh_bitmap(1, 1, true);
-    if (!fresh) return nullptr;
     Objects& o = objects();
     std::lock_guard<std::mutex> hold(o.lock);
     uintptr_t handle = o.next_handle;
@@ -220,38 +285,27 @@ BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int s
         else
             screen = source->display;
     }
-    int from_width = 0, from_height = 0;
-    if (from) {
-        from_width = from->width;
-        from_height = from->height;
-    } else if (!x11::root_size(*screen, from_width, from_height)) {
-        return FALSE;
-    }
-    auto [left, right] = overlap(width, x, to->width, srcX, from_width);
-    auto [top, bottom] = overlap(height, y, to->height, srcY, from_height);
+    if (screen) return copy_from_screen(*to, x, y, width, height, std::move(screen), srcX, srcY);
+
+    // Through a copy, since the source may be the destination itself.
+    std::unique_lock<std::mutex> hold_to(to->use, std::defer_lock), hold_from(from->use, std::defer_lock);
+    if (from == to)
+        hold_to.lock();
+    else
+        std::lock(hold_to, hold_from);
+    auto [left, right] = overlap(width, x, to->width, srcX, from->width);
+    auto [top, bottom] = overlap(height, y, to->height, srcY, from->height);
     const int columns = right - left, rows = bottom - top;
     if (!columns || !rows) return TRUE;
-
-    // Straight into a screen-format bitmap; through a copy when the bitmap is monochrome or
-    // is read from (it may be the destination itself).
-    if (screen && !to->monochrome) {
-        const bool was_black = to->black;
-        to->prepare(x + left, y + top, columns, rows);
-        uint32_t* corner = to->row(y + top) + x + left;
-        const size_t stride = static_cast<size_t>(to->width);
-        if (x11::read_root(*screen, srcX + left, srcY + top, columns, rows, corner, stride)) return TRUE;
-        // A refused read wrote nothing: a fresh bitmap's rectangle is cleared now, so it stays black.
-        for (int row = 0; was_black && row < rows; ++row) std::fill_n(corner + row * stride, columns, 0u);
-        return FALSE;
-    }
     std::vector<uint32_t> copy(static_cast<size_t>(columns) * static_cast<size_t>(rows));
-    if (from && from->black) from = nullptr;  // the copy starts black already
-    if (screen && !x11::read_root(*screen, srcX + left, srcY + top, columns, rows, copy.data(), static_cast<size_t>(columns)))
-        return FALSE;
-    if (from)
+    if (!from->fresh()) {
+        if (!from->own_pixels()) return FALSE;
         for (int row = 0; row < rows; ++row)
             std::copy_n(from->row(srcY + top + row) + srcX + left, columns, copy.data() + static_cast<size_t>(row) * columns);
-    place(*to, x + left, y + top, columns, rows, copy.data(), static_cast<size_t>(columns));
+    }
+    if (!to->own_pixels()) return FALSE;
+    for (int row = 0; row < rows; ++row)
+        place(*to, x + left, y + top + row, copy.data() + static_cast<size_t>(row) * columns, columns);
     return TRUE;
 }
 
@@ -264,8 +318,9 @@ int WINAPI GetDIBits(HDC dc, HBITMAP bitmap, UINT startScan, UINT lines, LPVOID 
         source = o.bitmap(reinterpret_cast<uintptr_t>(bitmap));
     }
     if (!source) return 0;
+    std::lock_guard<std::mutex> hold(source->use);
     return copy_dib_rows(startScan, lines, bits, info, usage, source->width, source->height,
-                         [&source](int row) -> const uint32_t* { return source->black ? nullptr : source->row(row); });
+                         [&source](int row, uint32_t* to) { source->write_row(row, to); });
 }
 
 BOOL WINAPI DeleteObject(HGDIOBJ object) {
@@ -303,6 +358,7 @@ ScreenCensus screen_census() {
     }
     x11::DisplayCensus display = x11::display_census();
     census.displays = display.displays;
+    census.segments = display.segments;
     census.shm_reads = display.shm_reads;
     census.plain_reads = display.plain_reads;
     return census;

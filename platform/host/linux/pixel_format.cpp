@@ -5,6 +5,8 @@
 namespace x11 {
 namespace {
 
+typedef uint32_t Four __attribute__((vector_size(16)));
+
 bool contiguous(uint32_t mask) {
     if (!mask) return false;
     uint32_t low = mask >> __builtin_ctz(mask);
@@ -40,10 +42,16 @@ size_t PixelFormat::stride(int width) const {
 
 void PixelFormat::convert_row(const uint8_t* from, int width, uint32_t* to) const {
     // The usual screen (depth 24 in 32-bit little-endian words) is already in place; the unused
-    // byte is cleared, as a 32-bit DIB from a 24-bit screen has it.
+    // byte is cleared on the way, as a 32-bit DIB from a 24-bit screen has it.
     if (bits_per_pixel == 32 && !msb_first && red_mask == 0xFF0000 && green_mask == 0xFF00 && blue_mask == 0xFF) {
-        std::memcpy(to, from, static_cast<size_t>(width) * 4);
-        for (int i = 0; i < width; ++i) to[i] &= 0x00FFFFFF;
+        int i = 0;
+        for (; i + 4 <= width; i += 4) {  // four at a time, one vector register on every x86-64
+            Four pixels;
+            std::memcpy(&pixels, from + static_cast<size_t>(i) * 4, sizeof pixels);
+            pixels &= 0x00FFFFFF;
+            std::memcpy(to + i, &pixels, sizeof pixels);
+        }
+        for (; i < width; ++i) to[i] = (uint32_t{from[i * 4]} | uint32_t{from[i * 4 + 1]} << 8 | uint32_t{from[i * 4 + 2]} << 16);
         return;
     }
     const int bytes = bits_per_pixel / 8;

@@ -9,6 +9,7 @@ struct ScreenCensus {
     int memory_dcs;   // from CreateCompatibleDC, not yet deleted
     int bitmaps;      // from CreateCompatibleBitmap, not yet deleted
     int displays;     // open X connections (one is kept for the current $DISPLAY)
+    int segments;     // MIT-SHM segments attached, in use or kept for the next grabs
     int shm_reads;    // screen rectangles read with MIT-SHM so far
     int plain_reads;  // and with a plain GetImage
 };

@@ -3,10 +3,13 @@
 #include <sys/shm.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "pixel_format.h"
 #include "xcb_library.h"
@@ -16,10 +19,31 @@ namespace x11 {
 namespace {
 
 std::atomic<int> open_displays{0};
+std::atomic<int> attached_segments{0};
 std::atomic<int> shm_reads{0};
 std::atomic<int> plain_reads{0};
 
 const uint8_t bad_match = 8;
+
+// Segments kept attached once no shot holds them: a fresh one per read costs ten times the read
+// itself (the server maps it, the pages are touched). Two serve a grab that overlaps another.
+const size_t idle_segments_kept = 2;
+
+// A screen that keeps changing size between our geometry request and the read is given up on.
+const int attempts_at_a_steady_size = 3;
+
+struct Segment {
+    uint8_t* address = nullptr;
+    size_t size = 0;
+    xcb_shm_seg_t id = 0;
+};
+
+// The part of [from, from + length) that lies in [0, size), as offsets from `from`.
+std::pair<int, int> on_screen(int from, int length, int size) {
+    int64_t first = std::min<int64_t>(length, std::max<int64_t>(0, -int64_t{from}));
+    int64_t last = std::min<int64_t>(length, int64_t{size} - from);
+    return {static_cast<int>(first), static_cast<int>(std::max(first, last))};
+}
 
 }  // namespace
 
@@ -31,34 +55,48 @@ public:
     Display& operator=(const Display&) = delete;
 
     bool broken() const;
-    bool root_size(int& width, int& height);
-    bool read(int left, int top, int width, int height, uint32_t* to, size_t stride);
+    bool readable() const { return root && format.supported(); }
+    std::unique_ptr<Shot> shoot(const std::shared_ptr<Display>& self, int x, int y, int width, int height);
+    void give_back(Segment segment);
 
     const std::string name;
+    PixelFormat format;
 
 private:
-    // One segment per connection, kept and grown to the largest rectangle read so far: a fresh
-    // one per read costs ten times the read itself (the server maps it, the pages are touched).
-    struct Segment {
-        uint8_t* address = nullptr;
-        size_t size = 0;
-        xcb_shm_seg_t id = 0;
+    // An image request on its way: into a segment with MIT-SHM, or a plain GetImage.
+    struct Request {
+        unsigned int sequence;
+        Segment segment;
     };
 
-    enum class Shm { read, refused, unusable };
-    Shm read_shm(int left, int top, int width, int height, uint32_t* to, size_t stride);
-    bool read_plain(int left, int top, int width, int height, uint32_t* to, size_t stride);
-    bool grow_segment(size_t bytes);
-    void release_segment();
-    void convert(const uint8_t* from, int width, int height, uint32_t* to, size_t stride) const;
+    Request send(int x, int y, int width, int height);
+    std::unique_ptr<Shot::Pixels> receive(const std::shared_ptr<Display>& self, Request request, int x, int y,
+                                          int width, int height);
+    void cancel(const Request& request);
+    Segment take_segment(size_t bytes);
+    Segment attach_segment(size_t bytes);
+    void release(const Segment& segment);
 
     const Xcb& x;
     xcb_connection_t* const connection;
     xcb_window_t root = 0;
-    PixelFormat format;
     std::atomic<bool> shm{false};
-    std::mutex segment_lock;
-    Segment segment;
+    std::mutex lock;                 // guards what follows
+    std::vector<Segment> idle;       // attached, held by no shot
+    int root_width = 0, root_height = 0;  // as the server last told
+};
+
+struct Shot::Pixels {
+    std::shared_ptr<Display> display;
+    Segment segment;                         // the rows are here with MIT-SHM,
+    xcb_get_image_reply_t* reply = nullptr;  // or in a plain reply
+    const uint8_t* rows = nullptr;
+    size_t stride = 0;
+
+    ~Pixels() {
+        std::free(reply);
+        if (segment.address) display->give_back(segment);
+    }
 };
 
 Display::Display(const Xcb& x, xcb_connection_t* connection, int screen_number, std::string name)
@@ -70,6 +108,8 @@ Display::Display(const Xcb& x, xcb_connection_t* connection, int screen_number, 
     if (!screens.rem) return;
     const xcb_screen_t* screen = screens.data;
     root = screen->root;
+    root_width = screen->width_in_pixels;
+    root_height = screen->height_in_pixels;
 
     for (xcb_format_iterator_t f = x.setup_pixmap_formats_iterator(setup); f.rem; x.format_next(&f))
         if (f.data->depth == screen->root_depth) {
@@ -92,7 +132,7 @@ Display::Display(const Xcb& x, xcb_connection_t* connection, int screen_number, 
 }
 
 Display::~Display() {
-    release_segment();
+    for (const Segment& segment : idle) release(segment);
     x.disconnect(connection);
     --open_displays;
 }
@@ -105,67 +145,122 @@ bool Display::broken() const {
     return recv(x.get_file_descriptor(connection), &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
 }
 
-bool Display::root_size(int& width, int& height) {
-    xcb_get_geometry_reply_t* geometry = x.get_geometry_reply(connection, x.get_geometry(connection, root), nullptr);
-    if (!geometry) return false;
-    width = geometry->width;
-    height = geometry->height;
-    std::free(geometry);
-    return true;
+// The size is asked in the same round trip as the pixels, clipped to the size known before; in
+// the rare case that the screen changed in between, the read is asked again at the new size.
+std::unique_ptr<Shot> Display::shoot(const std::shared_ptr<Display>& self, int x0, int y0, int width, int height) {
+    if (!readable()) return nullptr;
+    int known_width, known_height;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        known_width = root_width;
+        known_height = root_height;
+    }
+    for (int attempt = 0; attempt < attempts_at_a_steady_size; ++attempt) {
+        auto [left, right] = on_screen(x0, width, known_width);
+        auto [top, bottom] = on_screen(y0, height, known_height);
+        const int columns = right - left, rows = bottom - top;
+        xcb_get_geometry_cookie_t asked = x.get_geometry(connection, root);
+        const bool any = columns > 0 && rows > 0;
+        Request request = any ? send(x0 + left, y0 + top, columns, rows) : Request{};
+        xcb_get_geometry_reply_t* geometry = x.get_geometry_reply(connection, asked, nullptr);
+        if (!geometry) {
+            if (any) cancel(request);
+            return nullptr;
+        }
+        const bool steady = geometry->width == known_width && geometry->height == known_height;
+        known_width = geometry->width;
+        known_height = geometry->height;
+        std::free(geometry);
+        if (!steady) {
+            if (any) cancel(request);
+            std::lock_guard<std::mutex> hold(lock);
+            root_width = known_width;
+            root_height = known_height;
+            continue;
+        }
+        if (!any) return std::make_unique<Shot>(nullptr, left, top, 0, 0);
+        std::unique_ptr<Shot::Pixels> pixels = receive(self, request, x0 + left, y0 + top, columns, rows);
+        if (!pixels) return nullptr;
+        return std::make_unique<Shot>(std::move(pixels), left, top, columns, rows);
+    }
+    return nullptr;
 }
 
-bool Display::read(int left, int top, int width, int height, uint32_t* to, size_t stride) {
-    if (!root || !format.supported()) return false;
+Display::Request Display::send(int left, int top, int width, int height) {
+    const auto l = static_cast<int16_t>(left), t = static_cast<int16_t>(top);
+    const auto w = static_cast<uint16_t>(width), h = static_cast<uint16_t>(height);
     if (shm) {
-        Shm result = read_shm(left, top, width, height, to, stride);
-        if (result != Shm::unusable) return result == Shm::read;
+        Segment segment = take_segment(format.stride(width) * static_cast<size_t>(height));
+        if (segment.address)
+            return {x.shm_get_image(connection, root, l, t, w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment.id, 0).sequence,
+                    segment};
         shm = false;  // say a remote server, which cannot attach our memory: read plainly from now on
     }
-    return read_plain(left, top, width, height, to, stride);
+    return {x.get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, root, l, t, w, h, ~0u).sequence, Segment{}};
 }
 
-Display::Shm Display::read_shm(int left, int top, int width, int height, uint32_t* to, size_t stride) {
-    const size_t bytes = format.stride(width) * static_cast<size_t>(height);
-    std::lock_guard<std::mutex> hold(segment_lock);
-    if (!grow_segment(bytes)) return Shm::unusable;
-    xcb_generic_error_t* error = nullptr;
-    xcb_shm_get_image_reply_t* reply = x.shm_get_image_reply(connection,
-        x.shm_get_image(connection, root, static_cast<int16_t>(left), static_cast<int16_t>(top),
-                        static_cast<uint16_t>(width), static_cast<uint16_t>(height), ~0u,
-                        XCB_IMAGE_FORMAT_Z_PIXMAP, segment.id, 0),
-        &error);
-    if (!reply) {
+std::unique_ptr<Shot::Pixels> Display::receive(const std::shared_ptr<Display>& self, Request request, int left, int top,
+                                               int width, int height) {
+    const size_t stride = format.stride(width);
+    if (request.segment.address) {
+        xcb_generic_error_t* error = nullptr;
+        xcb_shm_get_image_reply_t* reply = x.shm_get_image_reply(connection, {request.sequence}, &error);
+        if (reply) {
+            std::free(reply);
+            ++shm_reads;
+            return std::unique_ptr<Shot::Pixels>(new Shot::Pixels{self, request.segment, nullptr, request.segment.address, stride});
+        }
+        give_back(request.segment);
         // BadMatch is the root window refusing to be read, which a plain read would meet too.
-        bool refused = !error || error->error_code == bad_match;
+        const bool refused = !error || error->error_code == bad_match;
         std::free(error);
-        return refused ? Shm::refused : Shm::unusable;
+        if (refused) return nullptr;
+        shm = false;
+        request = send(left, top, width, height);
     }
-    std::free(reply);
-    convert(segment.address, width, height, to, stride);
-    ++shm_reads;
-    return Shm::read;
+    xcb_get_image_reply_t* reply = x.get_image_reply(connection, {request.sequence}, nullptr);
+    if (!reply) return nullptr;
+    if (static_cast<size_t>(x.get_image_data_length(reply)) < stride * static_cast<size_t>(height)) {
+        std::free(reply);
+        return nullptr;
+    }
+    ++plain_reads;
+    return std::unique_ptr<Shot::Pixels>(new Shot::Pixels{self, Segment{}, reply, x.get_image_data(reply), stride});
 }
 
-bool Display::read_plain(int left, int top, int width, int height, uint32_t* to, size_t stride) {
-    xcb_get_image_reply_t* reply = x.get_image_reply(connection,
-        x.get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, root, static_cast<int16_t>(left), static_cast<int16_t>(top),
-                    static_cast<uint16_t>(width), static_cast<uint16_t>(height), ~0u),
-        nullptr);
-    if (!reply) return false;
-    bool whole = static_cast<size_t>(x.get_image_data_length(reply)) >= format.stride(width) * static_cast<size_t>(height);
-    if (whole) {
-        convert(x.get_image_data(reply), width, height, to, stride);
-        ++plain_reads;
-    }
-    std::free(reply);
-    return whole;
+void Display::cancel(const Request& request) {
+    // The server still writes the segment before it reads any later request, so it can go back now.
+    x.discard_reply(connection, request.sequence);
+    if (request.segment.address) give_back(request.segment);
 }
 
-bool Display::grow_segment(size_t bytes) {
-    if (segment.size >= bytes) return true;
-    release_segment();
+Segment Display::take_segment(size_t bytes) {
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        auto fits = idle.end();
+        for (auto s = idle.begin(); s != idle.end(); ++s)
+            if (s->size >= bytes && (fits == idle.end() || s->size < fits->size)) fits = s;
+        if (fits != idle.end()) {
+            Segment taken = *fits;
+            idle.erase(fits);
+            return taken;
+        }
+    }
+    return attach_segment(bytes);
+}
+
+void Display::give_back(Segment segment) {
+    std::lock_guard<std::mutex> hold(lock);
+    idle.push_back(segment);
+    if (idle.size() <= idle_segments_kept) return;
+    auto smallest = std::min_element(idle.begin(), idle.end(), [](const Segment& a, const Segment& b) { return a.size < b.size; });
+    release(*smallest);
+    idle.erase(smallest);
+}
+
+Segment Display::attach_segment(size_t bytes) {
     int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
-    if (id < 0) return false;
+    if (id < 0) return {};
     void* address = shmat(id, nullptr, 0);
     xcb_shm_seg_t seg = x.generate_id(connection);
     xcb_generic_error_t* error = address == reinterpret_cast<void*>(-1)
@@ -173,29 +268,31 @@ bool Display::grow_segment(size_t bytes) {
         : x.request_check(connection, x.shm_attach_checked(connection, seg, static_cast<uint32_t>(id), 0));
     // Marked for removal at once: it goes when both sides detach, even if this process dies.
     shmctl(id, IPC_RMID, nullptr);
-    if (address == reinterpret_cast<void*>(-1)) return false;
+    if (address == reinterpret_cast<void*>(-1)) return {};
     if (error || broken()) {
         std::free(error);
         shmdt(address);
-        return false;
+        return {};
     }
-    segment = Segment{static_cast<uint8_t*>(address), bytes, seg};
-    return true;
+    ++attached_segments;
+    return Segment{static_cast<uint8_t*>(address), bytes, seg};
 }
 
-void Display::release_segment() {
-    if (!segment.address) return;
+void Display::release(const Segment& segment) {
     // Checked and discarded, so no error can pile up in the event queue nobody reads.
     x.discard_reply(connection, x.shm_detach_checked(connection, segment.id).sequence);
     x.flush(connection);
     shmdt(segment.address);
-    segment = Segment{};
+    --attached_segments;
 }
 
-void Display::convert(const uint8_t* from, int width, int height, uint32_t* to, size_t stride) const {
-    const size_t from_stride = format.stride(width);
-    for (int row = 0; row < height; ++row)
-        format.convert_row(from + row * from_stride, width, to + row * stride);
+Shot::Shot(std::unique_ptr<Pixels> pixels, int left, int top, int columns, int rows)
+    : left(left), top(top), columns(columns), rows(rows), pixels(std::move(pixels)) {}
+
+Shot::~Shot() = default;
+
+void Shot::convert_row(int row, uint32_t* to) const {
+    pixels->display->format.convert_row(pixels->rows + static_cast<size_t>(row) * pixels->stride, columns, to);
 }
 
 std::shared_ptr<Display> current_display() {
@@ -219,12 +316,12 @@ std::shared_ptr<Display> current_display() {
     return current;
 }
 
-bool root_size(Display& display, int& width, int& height) { return display.root_size(width, height); }
+bool readable(const Display& display) { return display.readable(); }
 
-bool read_root(Display& display, int x, int y, int width, int height, uint32_t* to, size_t stride) {
-    return display.read(x, y, width, height, to, stride);
+std::unique_ptr<Shot> shoot(const std::shared_ptr<Display>& display, int x, int y, int width, int height) {
+    return display->shoot(display, x, y, width, height);
 }
 
-DisplayCensus display_census() { return DisplayCensus{open_displays, shm_reads, plain_reads}; }
+DisplayCensus display_census() { return DisplayCensus{open_displays, attached_segments, shm_reads, plain_reads}; }
 
 }  // namespace x11

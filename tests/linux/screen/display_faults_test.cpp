@@ -1,5 +1,6 @@
 // Screens the grab cannot read, or reads only by converting: no display, a server that went
 // away, a palette screen, a 16-bit screen. Nothing crashes; what cannot be read is zeros.
+#include <string>
 #include <vector>
 
 #include "screen_test_support.h"
@@ -36,6 +37,45 @@ TEST_F(DisplayFaults, AServerThatWentAwayGivesZerosAndANewOneIsFound) {
     use_display(next.name());
     next.draw(picture(64, 48).data(), 4);
     EXPECT_EQ(grabbed(3, 2, 1, 1), std::vector<uint32_t>{0x002003});
+    expectEverythingReleased();
+}
+
+// The picture where (x, y) lies on a width x height screen, black elsewhere.
+std::vector<uint32_t> seen_on(int width, int height, int x, int y, int columns, int rows) {
+    std::vector<uint32_t> pixels;
+    for (int r = y; r < y + rows; ++r)
+        for (int c = x; c < x + columns; ++c)
+            pixels.push_back(c < width && r < height ? picture_pixel(c, r) & 0x00FFFFFF : 0);
+    return pixels;
+}
+
+TEST_F(DisplayFaults, AServerRestartedOnTheSameDisplayIsReadAtItsNewSize) {
+    XServer server(64, 48, 24);
+    ASSERT_FALSE(server.name().empty());
+    use_display(server.name());
+    server.draw(picture(64, 48).data(), 4);
+    ASSERT_EQ(grabbed(0, 0, 64, 48), seen_on(64, 48, 0, 0, 64, 48));
+
+    const std::string name = server.name();
+    server.restart(40, 30);
+    ASSERT_EQ(server.name(), name);
+    server.draw(picture(40, 30).data(), 4);
+    EXPECT_EQ(grabbed(0, 0, 64, 48), seen_on(40, 30, 0, 0, 64, 48));
+    EXPECT_EQ(host::screen_census().displays, 1);
+    expectEverythingReleased();
+}
+
+TEST_F(DisplayFaults, AScreenResizedThroughRandRIsReadAtItsNewSize) {
+    XServer server(64, 48, 24);
+    ASSERT_FALSE(server.name().empty());
+    use_display(server.name());
+    server.draw(picture(64, 48).data(), 4);
+    ASSERT_EQ(grabbed(0, 0, 64, 48), seen_on(64, 48, 0, 0, 64, 48));
+
+    server.shrink(40, 30);
+    server.draw(picture(40, 30).data(), 4);
+    EXPECT_EQ(grabbed(0, 0, 64, 48), seen_on(40, 30, 0, 0, 64, 48));
+    EXPECT_EQ(grabbed(30, 20, 20, 20), seen_on(40, 30, 30, 20, 20, 20));
     expectEverythingReleased();
 }
 

@@ -80,6 +80,22 @@ TEST_F(Gdi, CopiesIntoAnOffsetAndBetweenBitmaps) {
     EXPECT_TRUE(DeleteObject(second));
 }
 
+TEST_F(Gdi, ABitmapReadTwiceKeepsWhatItCopied) {
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, 3, 2);
+    HGDIOBJ stock = SelectObject(memory, bitmap);
+    // From (2, 0), partly beside the screen: the last column stays black.
+    EXPECT_TRUE(BitBlt(memory, 0, 0, 3, 2, screen, 2, 0, SRCCOPY));
+    EXPECT_EQ(rows(memory, bitmap, 3, -2), (std::vector<uint32_t>{0x808080, 0xFFFFFF, 0, 0x00FF00, 0x0000FF, 0}));
+
+    const uint32_t blank[8] = {};
+    server->draw(blank, 4);
+    EXPECT_EQ(rows(memory, bitmap, 3, 2), (std::vector<uint32_t>{0x00FF00, 0x0000FF, 0, 0x808080, 0xFFFFFF, 0}))
+        << "the screen changed after the first read, the bitmap did not";
+    server->draw(shown, 4);
+    SelectObject(memory, stock);
+    EXPECT_TRUE(DeleteObject(bitmap));
+}
+
 TEST_F(Gdi, RefusesWhatTheCallsDoNotOffer) {
     EXPECT_EQ(CreateCompatibleBitmap(screen, -1, 4), nullptr);
     EXPECT_EQ(CreateCompatibleBitmap(screen, 40000, 40000), nullptr) << "6.4 GB";

@@ -1,6 +1,8 @@
 // nGrabPixels through its export on a private Xvfb that shows a known picture, read with
 // MIT-SHM and, on a server without it, with a plain GetImage.
+#include <fstream>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "screen_test_support.h"
@@ -105,6 +107,35 @@ TEST_P(GrabFromXvfb, SeveralThreadsGrabAtOnce) {
 TEST_P(GrabFromXvfb, RepeatedGrabsKeepOneConnection) {
     for (int i = 0; i < 50; ++i) grabbed(i, i, width - 2 * i, height - 2 * i);
     EXPECT_EQ(host::screen_census().displays, 1);
+    expectEverythingReleased();
+}
+
+// Resident memory in KiB, from /proc.
+long resident_kib() {
+    std::ifstream status("/proc/self/status");
+    std::string word;
+    while (status >> word)
+        if (word == "VmRSS:") {
+            long kib = 0;
+            status >> kib;
+            return kib;
+        }
+    return -1;
+}
+
+TEST_P(GrabFromXvfb, AThousandWholeScreenGrabsTakeNoMoreThanTwoScreensOfMemory) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer keeps freed memory resident in its quarantine";
+#endif
+    XServer large(1920, 1080, 24, GetParam().shm ? std::vector<std::string>{} : std::vector<std::string>{"-extension", "MIT-SHM"});
+    ASSERT_FALSE(large.name().empty());
+    use_display(large.name());
+    jintArray pixels = jni.newIntArray(1920 * 1080, untouched);
+    grab(pixels, 0, 0, 1920, 1080);
+    const long first = resident_kib();
+    for (int i = 0; i < 1000; ++i) grab(pixels, 0, 0, 1920, 1080);
+    EXPECT_LE(resident_kib() - first, 2 * 1920 * 1080 * 4 / 1024);
+    EXPECT_EQ(jni.ints(pixels)[0], 0) << "a blank screen";
     expectEverythingReleased();
 }
 

@@ -1,9 +1,11 @@
 #include "x_server.h"
 
 #include <fcntl.h>
+#include <xcb/xcbext.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -31,12 +34,13 @@ bool taken(int display) {
 }  // namespace
 
 XServer::XServer(int width, int height, int depth, std::vector<std::string> extra)
-    : width_(width), height_(height), depth_(depth) {
+    : extra_(std::move(extra)), width_(width), height_(height), depth_(depth) {
     for (int display = 100 + getpid() % 800, tries = 0; name_.empty() && tries < 50; ++display, ++tries)
-        if (!taken(display)) start(display, extra);
+        if (!taken(display)) start(display, extra_);
 }
 
 void XServer::start(int display, const std::vector<std::string>& extra) {
+    display_ = display;
     int ready[2];
     if (pipe(ready) != 0) return;
     std::string geometry = std::to_string(width_) + "x" + std::to_string(height_) + "x" + std::to_string(depth_);
@@ -77,6 +81,72 @@ void XServer::kill() {
     ::kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
+}
+
+void XServer::restart(int width, int height) {
+    kill();
+    name_.clear();
+    width_ = width;
+    height_ = height;
+    // The old server's lock file and socket go as it exits; a bounded wait for a busy machine.
+    for (int tries = 0; name_.empty() && tries < 100; ++tries) {
+        if (!taken(display_)) start(display_, extra_);
+        if (name_.empty()) usleep(50000);
+    }
+}
+
+namespace {
+
+// RandR requests, sent raw: the tests need three of them and no library for them.
+xcb_extension_t randr{"RANDR", 0};
+
+template <typename Request>
+unsigned int send_randr(xcb_connection_t* c, Request& request, uint8_t opcode, bool replies) {
+    iovec parts[4];
+    parts[2] = {&request, sizeof request};
+    parts[3] = {nullptr, 0};
+    xcb_protocol_request_t kind{2, &randr, opcode, replies};
+    return xcb_send_request(c, XCB_REQUEST_CHECKED, parts + 2, &kind);
+}
+
+}  // namespace
+
+void XServer::shrink(int width, int height) {
+    xcb_connection_t* c = xcb_connect(name_.c_str(), nullptr);
+    if (xcb_connection_has_error(c)) throw std::runtime_error("cannot reach " + name_);
+    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    struct { uint8_t major, minor; uint16_t length; uint32_t major_version, minor_version; } version{0, 0, 0, 1, 2};
+    std::free(xcb_wait_for_reply(c, send_randr(c, version, 0, true), nullptr));
+    // The screen cannot be smaller than the picture its output shows: switch the output off first.
+    struct { uint8_t major, minor; uint16_t length; uint32_t window; } resources{0, 0, 0, root};
+    auto* current = static_cast<uint8_t*>(xcb_wait_for_reply(c, send_randr(c, resources, 25, true), nullptr));
+    if (!current) throw std::runtime_error("no RandR on " + name_);
+    struct __attribute__((packed)) {
+        uint8_t major, minor;
+        uint16_t length;
+        uint32_t crtc, timestamp, config_timestamp;
+        int16_t x, y;
+        uint32_t mode;
+        uint16_t rotation, pad;
+    } off{0, 0, 0, *reinterpret_cast<uint32_t*>(current + 32), *reinterpret_cast<uint32_t*>(current + 8),
+          *reinterpret_cast<uint32_t*>(current + 12), 0, 0, 0, 1, 0};
+    std::free(current);
+    std::free(xcb_wait_for_reply(c, send_randr(c, off, 21, true), nullptr));
+    struct __attribute__((packed)) {
+        uint8_t major, minor;
+        uint16_t length;
+        uint32_t window;
+        uint16_t width, height;
+        uint32_t mm_width, mm_height;
+    } size{0, 0, 0, root, static_cast<uint16_t>(width), static_cast<uint16_t>(height), 100, 100};
+    xcb_generic_error_t* error = xcb_request_check(c, {send_randr(c, size, 7, false)});
+    xcb_disconnect(c);
+    if (error) {
+        std::free(error);
+        throw std::runtime_error("RandR refused the size on " + name_);
+    }
+    width_ = width;
+    height_ = height;
 }
 
 void XServer::draw(const void* pixels, int bytes_per_pixel) {

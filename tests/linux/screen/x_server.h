@@ -22,6 +22,10 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
     void kill();
+    // Stops the server and starts a new one of another size on the same display number.
+    void restart(int width, int height);
+    // Shrinks the screen through RandR, as a user changing the resolution would.
+    void shrink(int width, int height);
 
     // Puts `pixels` (ZPixmap words of the root's depth, rows from the top, one 32-bit word or
     // 16-bit half-word per pixel as `bytes_per_pixel` says) on the root window and waits until
@@ -32,6 +36,8 @@ private:
     void start(int display, const std::vector<std::string>& extra);
 
     pid_t pid_ = -1;
+    int display_ = -1;
+    std::vector<std::string> extra_;
     std::string name_;
     int width_, height_, depth_;
 };

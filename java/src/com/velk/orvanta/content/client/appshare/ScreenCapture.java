@@ -5,7 +5,7 @@ import java.awt.image.BufferedImage;
 import java.awt.image.DataBufferInt;
 import java.awt.image.DirectColorModel;
 import java.awt.image.Raster;
-import java.awt.image.WritableRaster;
+import java.lang.ref.WeakReference;
 
 /**
  * Pictures of the screen, for application sharing.
@@ -19,12 +19,16 @@ import java.awt.image.WritableRaster;
  * }</pre>
  *
  * <p>Images are {@link BufferedImage#TYPE_INT_RGB}, built as {@code java.awt.Robot} builds its
- * screen captures, over the grabbed array itself: no pixel is copied after the grab.
+ * screen captures, over the grabbed array itself: no pixel is copied after the grab, and a stream
+ * of frames into one array allocates nothing per frame.
  */
 public final class ScreenCapture {
     // The colour model of a screen capture: 0x00RRGGBB in one int.
     private static final DirectColorModel RGB = new DirectColorModel(24, 0xFF0000, 0xFF00, 0xFF);
     private static final int[] MASKS = {RGB.getRedMask(), RGB.getGreenMask(), RGB.getBlueMask()};
+    // The image each thread last made over a caller's array, handed out again for the next frame
+    // into that array. Weak, so an image and array the caller dropped can go.
+    private static final ThreadLocal<WeakReference<BufferedImage>> LAST_FRAME = new ThreadLocal<>();
 
     private ScreenCapture() {}
 
@@ -56,13 +60,16 @@ public final class ScreenCapture {
      * @throws IllegalArgumentException as {@link #grab(int, int, int, int)}
      */
     public static BufferedImage grab(Rectangle area) {
-        return grab(area, new int[pixelCount(area.width, area.height)]);
+        int[] pixels = new int[pixelCount(area.width, area.height)];
+        grabInto(pixels, area.x, area.y, area.width, area.height);
+        return imageOver(pixels, area.width, area.height);
     }
 
     /**
      * Copies a rectangle of the screen into {@code into} and returns an image over that array,
-     * so that a stream of frames allocates no pixels. The image shares the array: the next grab
-     * into it changes the image too.
+     * so that a stream of frames allocates nothing. The image shares the array: the next grab
+     * into it changes the image too, and on the same thread with the same size returns that
+     * same image.
      *
      * @param area the rectangle in screen coordinates; width and height above 0
      * @param into exactly {@code area.width * area.height} ints
@@ -77,9 +84,19 @@ public final class ScreenCapture {
                 + area.height + " pixels");
         }
         grabInto(into, area.x, area.y, area.width, area.height);
-        WritableRaster raster = Raster.createPackedRaster(new DataBufferInt(into, count), area.width, area.height,
-            area.width, MASKS, null);
-        return new BufferedImage(RGB, raster, false, null);
+        WeakReference<BufferedImage> last = LAST_FRAME.get();
+        BufferedImage image = last == null ? null : last.get();
+        if (image == null || image.getWidth() != area.width || image.getHeight() != area.height
+            || ((DataBufferInt) image.getRaster().getDataBuffer()).getData() != into) {
+            image = imageOver(into, area.width, area.height);
+            LAST_FRAME.set(new WeakReference<>(image));
+        }
+        return image;
+    }
+
+    private static BufferedImage imageOver(int[] pixels, int width, int height) {
+        return new BufferedImage(RGB, Raster.createPackedRaster(new DataBufferInt(pixels, pixels.length), width, height,
+            width, MASKS, null), false, null);
     }
 
     private static void grabInto(int[] pixels, int x, int y, int width, int height) {
