@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "capture_block.h"
+#include "capture_handles.h"
 
 namespace {
 
@@ -15,18 +15,6 @@ constexpr jint kRefused = 1;
 // may take the notice meant for this one, and nothing orders a notice after the done flag it
 // reports: look at the header again at least this often rather than wait for a later notice.
 constexpr DWORD kRecheckMs = 20;
-
-// Keeps the block alive while this thread is inside the call, even if close gives up on it.
-class ReaderPass {
-public:
-    explicit ReaderPass(CaptureBlock* block) : block_(block) { take_use(block_); }
-    ~ReaderPass() { drop_use(block_); }
-    ReaderPass(const ReaderPass&) = delete;
-    ReaderPass& operator=(const ReaderPass&) = delete;
-
-private:
-    CaptureBlock* block_;
-};
 
 // The ring's next buffer once the device has returned it, or null when the capture is
 // closing and it has not. A done buffer is taken even while closing.
@@ -57,8 +45,10 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuffer(
     JNIEnv* env, jclass, jint handle, jbyteArray dest, jint offset, jint length) {
     if (!handle || !dest || offset < 0 || length < 0 || offset > INT32_MAX - length) return kRefused;
-    CaptureBlock* block = block_of(handle);
-    ReaderPass pass(block);
+    // A handle that names no open capture (never opened, closed, or closing) reaches no block.
+    CaptureUse use(handle);
+    CaptureBlock* block = use.block();
+    if (!block) return kRefused;
     if (length > block->bufferSize) return kRefused;
     if (offset + length > env->GetArrayLength(dest)) return kRefused;
 

@@ -38,7 +38,7 @@ struct CaptureBlock {
     int32_t nextIndex;
     int32_t closing;
     // The open capture holds one use; every thread inside ngetBuffer holds another.
-    // Whoever lets go of the last use frees the block.
+    // Whoever lets go of the last use frees the block (see capture_handles.h).
     LONG uses;
 };
 
@@ -63,12 +63,12 @@ inline LONG active_uses(CaptureBlock* block) { return std::atomic_ref<LONG>(bloc
 
 inline void take_use(CaptureBlock* block) { std::atomic_ref<LONG>(block->uses).fetch_add(1); }
 
-// Frees the capture's memory and event; the device must already be closed.
-void free_capture(CaptureBlock* block);
+// True for the last use.
+inline bool drop_use(CaptureBlock* block) { return std::atomic_ref<LONG>(block->uses).fetch_sub(1) == 1; }
 
-inline void drop_use(CaptureBlock* block) {
-    if (std::atomic_ref<LONG>(block->uses).fetch_sub(1) == 1) free_capture(block);
-}
+// Frees the capture's buffers and event; the device must already be closed. The block itself
+// goes back through capture_handles.
+void release_capture(CaptureBlock* block);
 
 // Resets and closes the device, leaving no buffer queued and no header prepared, within
 // what is left of kDeviceNoticeMs since `since` (a GetTickCount value).

@@ -2,7 +2,7 @@
 // device down and release the block. The whole close is bounded by kDeviceNoticeMs.
 #include <com_velk_orvanta_content_client_audio_Voxcap.h>
 
-#include "capture_block.h"
+#include "capture_handles.h"
 
 namespace {
 
@@ -40,18 +40,18 @@ void shut_device(CaptureBlock* block, DWORD since) {
     }
 }
 
-void free_capture(CaptureBlock* block) {
+void release_capture(CaptureBlock* block) {
     for (int32_t i = 0; i < block->bufferCount; ++i)
         if (block->buffers[i]) GlobalFree(block->buffers[i]);
     if (block->bufferEvent) CloseHandle(block->bufferEvent);
-    free_below_2gib(block);
 }
 
 extern "C" {
 
 JNIEXPORT void JNICALL Java_com_velk_orvanta_content_client_audio_Voxcap_nclose(JNIEnv*, jclass, jint handle) {
-    if (!handle) return;
-    CaptureBlock* block = block_of(handle);
+    // Only the first close of an open capture gets its block; any other handle does nothing.
+    CaptureBlock* block = withdraw_capture(handle);
+    if (!block) return;
     DWORD since = GetTickCount();
     // First of all, so that a reader that wakes without a finished buffer returns.
     std::atomic_ref<int32_t>(block->closing).store(1);
@@ -60,7 +60,7 @@ JNIEXPORT void JNICALL Java_com_velk_orvanta_content_client_audio_Voxcap_nclose(
     wait_for_readers(block, since);
     shut_device(block, since);
     // A reader still inside after the time limit frees the block when it leaves.
-    drop_use(block);
+    leave_capture(block);
 }
 
 }  // extern "C"

@@ -2,7 +2,7 @@
 // PCM format with the buffer event as its callback, queue the ring of buffers and start.
 #include <com_velk_orvanta_content_client_audio_Voxcap.h>
 
-#include "capture_block.h"
+#include "capture_handles.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ JNIEXPORT jint JNICALL Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(
     // A ring larger than the block holds, or buffers with no room, cannot be recorded into.
     if (bufferCount > kMaxBuffers || (bufferCount > 0 && bufferSize < 1)) return 0;
 
-    auto* block = static_cast<CaptureBlock*>(allocate_below_2gib(sizeof(CaptureBlock)));
+    CaptureBlock* block = new_capture_block();
     if (!block) return 0;
     block->uses = 1;
     block->sampleRate = sampleRate;
@@ -77,10 +77,11 @@ JNIEXPORT jint JNICALL Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(
     block->bufferEvent = CreateEventA(nullptr, FALSE, FALSE, kBufferEventName);
     block->closing = 0;
 
-    if (!block->bufferEvent || !open_device(block) || !queue_buffers(block) || !start(block)) {
+    if (!block->bufferEvent || !open_device(block) || !queue_buffers(block) || !start(block) ||
+        !publish_capture(block)) {
         // Java gets no handle to a failed capture, so nothing it acquired may outlive this call.
         shut_device(block, GetTickCount());
-        free_capture(block);
+        leave_capture(block);
         return 0;
     }
     return handle_of(block);

@@ -90,11 +90,6 @@ TEST_F(CaptureTest, EmptyRingOpensAndItsReaderWaitsForClose) {
     }
 }
 
-TEST_F(CaptureTest, ClosingNoCaptureDoesNothing) {
-    close(0);
-    EXPECT_EQ(dummy::kernel_state().handles, 0);
-}
-
 TEST_F(CaptureTest, CaptureSharesTheNamedEventAndLastCloseRemovesIt) {
     jint first = open();
     jint second = open();

@@ -20,5 +20,9 @@ void busyChecks(const Voxcap& voxcap);
 // on x86-64, where memory may lie anywhere, open refuses rather than truncate an address.
 void handleChecks(const Voxcap& voxcap);
 
+// With the test tone playing: handles that name no open capture are refused and close nothing,
+// also while reads and closes race.
+void deadHandleChecks(const Voxcap& voxcap);
+
 // With no recording device at all.
 void noDeviceChecks(const Voxcap& voxcap);

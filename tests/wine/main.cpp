@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
             lifecycleChecks(voxcap);
             busyChecks(voxcap);
             handleChecks(voxcap);
+            deadHandleChecks(voxcap);
         }
     }
     Deskcap deskcap;

@@ -35,6 +35,9 @@ struct KernelState {
     size_t bytes;       // their total size
 };
 DUMMY_API KernelState kernel_state();
+// A freed block's address goes to the next block of its size, as a Windows heap does (reset:
+// addresses spread at random).
+DUMMY_API void heap_reuse_addresses(bool reuse);
 DUMMY_API bool event_exists(const char* name);
 
 // ---- Microphone ----------------------------------------------------------------------------

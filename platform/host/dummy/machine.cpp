@@ -53,10 +53,13 @@ KernelState kernel_state() {
     return KernelState{census.handles, census.allocations, census.bytes};
 }
 
+void heap_reuse_addresses(bool reuse) { host::heap_reuses_addresses = reuse; }
+
 bool event_exists(const char* name) { return host::event_exists(name); }
 
 void reset() {
     reset_failures();
+    heap_reuse_addresses(false);
     reset_microphone();
     reset_screen();
 }

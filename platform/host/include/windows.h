@@ -26,7 +26,7 @@ typedef void* HANDLE;
 typedef void* HGLOBAL;
 typedef struct SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
-// ---- Kernel: last error, time, global heap, events --------------------------------------
+// ---- Kernel: last error, time, global heap, events, locks ---------------------------------
 
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
@@ -52,6 +52,18 @@ BOOL WINAPI SetEvent(HANDLE event);
 BOOL WINAPI ResetEvent(HANDLE event);
 DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds);
 BOOL WINAPI CloseHandle(HANDLE object);
+
+// Slim reader/writer locks: one pointer, SRWLOCK_INIT needs no call, any number of shared
+// holders or one exclusive holder.
+typedef struct _RTL_SRWLOCK {
+    void* Ptr;
+} SRWLOCK, *PSRWLOCK;
+#define SRWLOCK_INIT {0}
+
+void WINAPI AcquireSRWLockShared(PSRWLOCK lock);
+void WINAPI ReleaseSRWLockShared(PSRWLOCK lock);
+void WINAPI AcquireSRWLockExclusive(PSRWLOCK lock);
+void WINAPI ReleaseSRWLockExclusive(PSRWLOCK lock);
 
 // ---- GDI and USER: the screen ------------------------------------------------------------
 

@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <condition_variable>
@@ -26,6 +27,8 @@ struct Heap {
     std::mutex lock;
     std::map<void*, size_t> blocks;  // address handed out -> bytes asked for
     size_t bytes = 0;
+    char* last_freed = nullptr;      // the mapping GlobalFree gave back last, and its size
+    size_t last_freed_size = 0;
 };
 
 Heap& heap() {
@@ -96,7 +99,11 @@ HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
         return nullptr;
     }
     size_t size = mapped_size(bytes);
-    void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    Heap& h = heap();
+    std::unique_lock<std::mutex> hold(h.lock);
+    // Only a hint: the kernel places the block elsewhere when that range is taken.
+    void* hint = host::heap_reuses_addresses && h.last_freed_size == size ? h.last_freed : nullptr;
+    void* mapping = mmap(hint, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
     if (mapping == MAP_FAILED) {
         last_error = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;
@@ -105,8 +112,6 @@ HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
     void* block = static_cast<char*>(mapping) + ((size - page - bytes) & ~size_t{15});
     // Without GMEM_ZEROINIT a block holds leftovers, as on Windows, so reading what nobody wrote shows.
     if (!(flags & GMEM_ZEROINIT)) std::memset(block, 0xCD, bytes);
-    Heap& h = heap();
-    std::lock_guard<std::mutex> hold(h.lock);
     h.blocks[block] = bytes;
     h.bytes += bytes;
     return block;
@@ -120,7 +125,9 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL block) {
         last_error = ERROR_INVALID_HANDLE;
         return block;
     }
-    munmap(mapping_of(block, found->second), mapped_size(found->second));
+    h.last_freed = mapping_of(block, found->second);
+    h.last_freed_size = mapped_size(found->second);
+    munmap(h.last_freed, h.last_freed_size);
     h.bytes -= found->second;
     h.blocks.erase(found);
     return nullptr;
@@ -201,9 +208,62 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     return TRUE;
 }
 
+// ---- Slim reader/writer locks ---------------------------------------------------------------------
+// The lock's pointer holds a count: each shared holder adds 2, an exclusive holder makes it 1.
+// A waiter sleeps on the pointer until it changes.
+
+namespace {
+
+constexpr uintptr_t kExclusive = 1;
+constexpr uintptr_t kOneShared = 2;
+
+void* state(uintptr_t count) { return reinterpret_cast<void*>(count); }
+uintptr_t count_of(void* state) { return reinterpret_cast<uintptr_t>(state); }
+
+// Moves the lock to next(count) once admit(count) allows it, sleeping while it does not.
+template <typename Admit, typename Next>
+void change(PSRWLOCK lock, Admit admit, Next next) {
+    std::atomic_ref<void*> word(lock->Ptr);
+    void* seen = word.load();
+    for (;;) {
+        uintptr_t from = count_of(seen);
+        if (!admit(from)) {
+            word.wait(seen);
+            seen = word.load();
+            continue;
+        }
+        uintptr_t to = next(from);
+        if (word.compare_exchange_weak(seen, state(to), std::memory_order_acq_rel)) {
+            // Only a release can let a sleeper in.
+            if (to < from) word.notify_all();
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+void WINAPI AcquireSRWLockShared(PSRWLOCK lock) {
+    change(lock, [](uintptr_t n) { return !(n & kExclusive); }, [](uintptr_t n) { return n + kOneShared; });
+}
+
+void WINAPI ReleaseSRWLockShared(PSRWLOCK lock) {
+    change(lock, [](uintptr_t) { return true; }, [](uintptr_t n) { return n - kOneShared; });
+}
+
+void WINAPI AcquireSRWLockExclusive(PSRWLOCK lock) {
+    change(lock, [](uintptr_t n) { return n == 0; }, [](uintptr_t) { return kExclusive; });
+}
+
+void WINAPI ReleaseSRWLockExclusive(PSRWLOCK lock) {
+    change(lock, [](uintptr_t) { return true; }, [](uintptr_t) { return uintptr_t{0}; });
+}
+
 namespace host {
 
 bool (*kernel_faults)(KernelCall) = nullptr;
+
+std::atomic<bool> heap_reuses_addresses{false};
 
 bool injected_failure(KernelCall call) { return kernel_faults && kernel_faults(call); }
 

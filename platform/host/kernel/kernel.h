@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 namespace host {
 
 enum class KernelCall { GlobalAlloc, CreateEvent };
@@ -12,6 +14,11 @@ enum class KernelCall { GlobalAlloc, CreateEvent };
 // it before each of those calls whether the call is to fail. The real backend leaves it unset.
 extern bool (*kernel_faults)(KernelCall call);
 bool injected_failure(KernelCall call);
+
+// When set, GlobalAlloc hands the most recently freed block's address to the next block of its
+// size, as a Windows heap does; otherwise addresses are spread at random. The simulated
+// machine sets it so that a handle to a freed block can be shown to alias the next one.
+extern std::atomic<bool> heap_reuses_addresses;
 
 struct KernelCensus {
     int handles;        // open kernel handles
