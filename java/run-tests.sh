@@ -63,7 +63,8 @@ run "natives from java.library.path" "" "$classes" "$host/bin" \
 run "natives from the jar, real devices" "$here/../tests/env/devices.sh --tone 7 --" "$jar" "$work/empty" \
     com.velk.orvanta.content.client.natives.JarLoadingTest \
     com.velk.orvanta.content.client.natives.ExtractionTest \
-    com.velk.orvanta.content.client.audio.JavaSoundRecordingTest
+    com.velk.orvanta.content.client.audio.JavaSoundRecordingTest \
+    com.velk.orvanta.content.client.audio.SilentSourceTest
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
