@@ -15,13 +15,8 @@ constexpr int32_t kMaxBuffers = 256;
 // Every capture creates (or opens) this event; captures open at the same time share it.
 constexpr char kBufferEventName[] = "Sound In Buffer Status";
 
-// The most that closing waits, for readers to leave and for the device to report.
-constexpr DWORD kDeviceNoticeMs = 2000;
-
-// Once waveInOpen or waveInClose has succeeded the device is open or closed; its notice only
-// says so, and on the shared event another capture's reader may have taken it. So open and
-// close wait only this long for it; a notice that comes later wakes a reader, which looks again.
-constexpr DWORD kNoticeSliceMs = 50;
+// The most that closing waits for readers inside ngetBuffer to leave.
+constexpr DWORD kReadersLeaveMs = 2000;
 
 struct CaptureBlock {
     HWAVEIN waveIn;
@@ -70,6 +65,10 @@ inline bool drop_use(CaptureBlock* block) { return std::atomic_ref<LONG>(block->
 // goes back through capture_handles.
 void release_capture(CaptureBlock* block);
 
-// Resets and closes the device, leaving no buffer queued and no header prepared, within
-// what is left of kDeviceNoticeMs since `since` (a GetTickCount value).
-void shut_device(CaptureBlock* block, DWORD since);
+// waveInOpen and waveInClose report from within the call, so once one has returned its notice is
+// already set, or another capture's reader has taken it from the shared event. Open and close
+// take it if it is still there, so it wakes no reader, and never wait for it.
+inline void take_device_notice(CaptureBlock* block) { WaitForSingleObject(block->bufferEvent, 0); }
+
+// Resets and closes the device, leaving no buffer queued and no header prepared.
+void shut_device(CaptureBlock* block);

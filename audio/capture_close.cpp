@@ -1,5 +1,5 @@
 // Closing a capture: stop the device, let any reader inside ngetBuffer get out, shut the
-// device down and release the block. The whole close is bounded by kDeviceNoticeMs.
+// device down and release the block. Only the readers are waited for, at most kReadersLeaveMs.
 #include <com_velk_orvanta_content_client_audio_Voxcap.h>
 
 #include "capture_handles.h"
@@ -8,7 +8,7 @@ namespace {
 
 DWORD time_left(DWORD since) {
     DWORD spent = GetTickCount() - since;
-    return spent < kDeviceNoticeMs ? kDeviceNoticeMs - spent : 0;
+    return spent < kReadersLeaveMs ? kReadersLeaveMs - spent : 0;
 }
 
 // A reader that is waiting is woken by the device's notifications, but one that had not yet
@@ -23,7 +23,7 @@ void wait_for_readers(CaptureBlock* block, DWORD since) {
 
 }  // namespace
 
-void shut_device(CaptureBlock* block, DWORD since) {
+void shut_device(CaptureBlock* block) {
     if (!block->waveIn) return;
     waveInReset(block->waveIn);
     ResetEvent(block->bufferEvent);
@@ -32,12 +32,8 @@ void shut_device(CaptureBlock* block, DWORD since) {
     for (int32_t i = 0; i < block->bufferCount; ++i)
         if (flags_of(&block->headers[i]).load() & WHDR_PREPARED)
             waveInUnprepareHeader(block->waveIn, &block->headers[i], sizeof(WAVEHDR));
-    // The device reports that it has closed; whether the report or the time limit ends the
-    // wait makes no difference. A device that refused to close sends no report.
-    if (waveInClose(block->waveIn) == MMSYSERR_NOERROR) {
-        DWORD left = time_left(since);
-        WaitForSingleObject(block->bufferEvent, left < kNoticeSliceMs ? left : kNoticeSliceMs);
-    }
+    // A device that refused to close sends no notice.
+    if (waveInClose(block->waveIn) == MMSYSERR_NOERROR) take_device_notice(block);
 }
 
 void release_capture(CaptureBlock* block) {
@@ -58,7 +54,7 @@ JNIEXPORT void JNICALL Java_com_velk_orvanta_content_client_audio_Voxcap_nclose(
     // The buffer being filled comes back with what it holds; a waiting reader takes it.
     waveInStop(block->waveIn);
     wait_for_readers(block, since);
-    shut_device(block, since);
+    shut_device(block);
     // A reader still inside after the time limit frees the block when it leaves.
     leave_capture(block);
 }

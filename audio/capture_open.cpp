@@ -28,9 +28,9 @@ bool open_device(CaptureBlock* block) {
     block->lastResult = waveInOpen(&block->waveIn, WAVE_MAPPER, &block->format,
                                    reinterpret_cast<DWORD_PTR>(block->bufferEvent), 0, CALLBACK_EVENT);
     if (block->lastResult != MMSYSERR_NOERROR) return false;
-    // Taking the open notice keeps it from waking a reader; the event resets itself as the wait
-    // takes it, and a reset after a wait that ran out could wipe another capture's notice.
-    WaitForSingleObject(block->bufferEvent, kNoticeSliceMs);
+    // The event resets itself as this takes the notice; a reset instead could wipe another
+    // capture's notice.
+    take_device_notice(block);
     return true;
 }
 
@@ -80,7 +80,7 @@ JNIEXPORT jint JNICALL Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(
     if (!block->bufferEvent || !open_device(block) || !queue_buffers(block) || !start(block) ||
         !publish_capture(block)) {
         // Java gets no handle to a failed capture, so nothing it acquired may outlive this call.
-        shut_device(block, GetTickCount());
+        shut_device(block);
         leave_capture(block);
         return 0;
     }

@@ -102,20 +102,20 @@ TEST_F(CaptureTest, CaptureSharesTheNamedEventAndLastCloseRemovesIt) {
     EXPECT_FALSE(dummy::event_exists("Sound In Buffer Status"));
 }
 
-// Once the device has opened or closed, its report only says so: waiting out the 2 s bound
-// for a report that is lost or late would make Java wait for nothing.
-TEST_F(CaptureTest, LostOrLateDeviceReportsCostOnlyAShortWait) {
+// Once the device has opened or closed, its report only says so, and with the event shared
+// another capture's reader often takes it first: open and close must not wait for a report
+// that is not there. Waiting even 50 ms for it would cost 3 s over these 30 rounds.
+TEST_F(CaptureTest, OpenAndCloseNeverWaitForAReportThatIsNotThere) {
     dummy::mic_lose_close_notification(true);
-    jint handle = open();
-    ASSERT_NE(handle, 0);
-    EXPECT_LT(millisecondsTaken([&] { close(handle); }), 1000);
-
-    dummy::reset();
     dummy::mic_delay_notifications(5000);
-    long ms = millisecondsTaken([&] { handle = open(); });
-    EXPECT_NE(handle, 0);
+    long ms = millisecondsTaken([&] {
+        for (int round = 0; round < 30; ++round) {
+            jint handle = open();
+            ASSERT_NE(handle, 0);
+            close(handle);
+        }
+    });
     EXPECT_LT(ms, 1000);
-    EXPECT_LT(millisecondsTaken([&] { close(handle); }), 1000);
 }
 
 TEST_F(CaptureTest, CloseUnpreparesEveryHeaderBeforeTheDeviceCloses) {

@@ -38,6 +38,13 @@ public:
         std::system(("rm -rf " + dir_).c_str());
     }
     bool running() const { return pid_ > 0 && access(socket_.c_str(), F_OK) == 0; }
+    // The server stops answering, and later goes on.
+    void pause() const { ::kill(pid_, SIGSTOP); }
+    void resume() const { ::kill(pid_, SIGCONT); }
+    // Runs `pactl COMMAND` against this server; true when it succeeded.
+    bool pactl(const std::string& command) const {
+        return std::system(("pactl -s unix:" + socket_ + " " + command + " >/dev/null 2>&1").c_str()) == 0;
+    }
     void kill() {
         if (pid_ <= 0) return;
         ::kill(pid_, SIGKILL);

@@ -1,0 +1,201 @@
+// The real backend when the server misbehaves or the source goes silent or away, through the
+// exported functions and waveIn*: nothing may hang, and every close gives back the device and
+// its server connection (a file descriptor and a loop thread) before it returns.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <com_velk_orvanta_content_client_audio_Voxcap.h>
+#include <mmsystem.h>
+
+#include "elapsed.h"
+#include "fake_jni.h"
+#include "private_server.h"
+
+namespace {
+
+// 8000 Hz mono 16-bit: 16 000 bytes a second.
+constexpr jint kSecond = 16000;
+
+int entriesIn(const char* folder) {
+    DIR* dir = opendir(folder);
+    int count = 0;
+    while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
+    closedir(dir);
+    return count;
+}
+
+struct ProcessCensus {
+    int fds = entriesIn("/proc/self/fd");
+    int threads = entriesIn("/proc/self/task");
+};
+
+class ServerFaultTest : public ::testing::Test {
+protected:
+    void SetUp() override { server_ = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : ""; }
+    void TearDown() override {
+        setenv("PULSE_SERVER", server_.c_str(), 1);
+        EXPECT_EQ(jni.violations(), 0) << jni.firstViolation();
+    }
+    jint open(jint bufferSize, jint bufferCount) {
+        return Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(jni.env(), nullptr, 8000, 1, 16, bufferSize,
+                                                                       bufferCount);
+    }
+    jint read(jint handle, jbyteArray dest, jint length) {
+        return Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuffer(jni.env(), nullptr, handle, dest, 0,
+                                                                            length);
+    }
+    void close(jint handle) { Java_com_velk_orvanta_content_client_audio_Voxcap_nclose(jni.env(), nullptr, handle); }
+
+    FakeJni jni;
+
+private:
+    std::string server_;
+};
+
+// A dropped connection or loop keeps a descriptor or a thread per cycle.
+TEST_F(ServerFaultTest, OpenCloseCyclesKeepNoDescriptorOrThread) {
+    jint warmUp = open(1600, 4);  // libpulse loads once, for good
+    ASSERT_NE(warmUp, 0);
+    close(warmUp);
+    ProcessCensus before;
+    for (int i = 0; i < 200; ++i) {
+        jint handle = open(1600, 4);
+        ASSERT_NE(handle, 0) << "cycle " << i;
+        close(handle);
+    }
+    ProcessCensus after;
+    EXPECT_EQ(after.fds, before.fds);
+    EXPECT_EQ(after.threads, before.threads);
+}
+
+// Nothing arrives from a suspended sink's monitor: a reader waits on a 1 s buffer that never
+// fills, and close must still return at once with the device and the connection gone.
+TEST_F(ServerFaultTest, CloseOfASilentSourceWithABlockedReaderReleasesEverythingAtOnce) {
+    PrivateServer server(true);
+    ASSERT_TRUE(server.running());
+    jint warmUp = open(kSecond, 2);
+    ASSERT_NE(warmUp, 0);
+    close(warmUp);
+    ASSERT_TRUE(server.pactl("suspend-sink 0 1"));
+    ProcessCensus before;
+    jint handle = open(kSecond, 2);
+    ASSERT_NE(handle, 0);
+    jbyteArray dest = jni.newByteArray(kSecond);
+    std::atomic<jint> result{-1};
+    std::thread reader([&] { result = read(handle, dest, kSecond); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(result, -1) << "a buffer came from the suspended sink";
+    // A close that waits for the buffer, or for the reader, waits for good: its 2 s bound.
+    EXPECT_LT(millisecondsTaken([&] { close(handle); }), 1000);
+    ProcessCensus after;
+    reader.join();
+    EXPECT_TRUE(result == 0 || result == 1) << result;
+    EXPECT_EQ(after.fds, before.fds) << "the connection outlived close";
+    // The reader may not have ended yet; the capture's loop thread must have.
+    EXPECT_LE(after.threads, before.threads + 1) << "the loop thread outlived close";
+}
+
+// A server that stops answering mid-capture is a device that hangs: close waits for nothing the
+// server would have to say, so it still returns at once and lets go of the connection.
+TEST_F(ServerFaultTest, CloseBesideAServerThatStoppedAnsweringStaysBounded) {
+    PrivateServer server(true);
+    ASSERT_TRUE(server.running());
+    jint warmUp = open(kSecond, 2);
+    ASSERT_NE(warmUp, 0);
+    close(warmUp);
+    ProcessCensus before;
+    jint handle = open(kSecond, 2);
+    ASSERT_NE(handle, 0);
+    jbyteArray dest = jni.newByteArray(kSecond);
+    std::thread reader([&] { read(handle, dest, kSecond); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    server.pause();
+    auto closing = std::async(std::launch::async, [&] { return millisecondsTaken([&] { close(handle); }); });
+    bool returned = closing.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    ProcessCensus after;
+    server.resume();
+    long ms = closing.get();
+    reader.join();
+    EXPECT_TRUE(returned) << "close waited for the stopped server";
+    EXPECT_LT(ms, 1000);
+    EXPECT_EQ(after.fds, before.fds) << "the connection outlived close";
+}
+
+// A server that takes the connection and never says a word: open gives up at its deadline.
+TEST_F(ServerFaultTest, ServerThatNeverAnswersOpensNothingWithinItsDeadline) {
+    char dir[] = "/tmp/mute-server.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string path = std::string(dir) + "/native";
+    int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(listen(listener, 8), 0);
+    std::vector<int> accepted;
+    std::thread acceptor([&] {
+        for (int fd; (fd = accept(listener, nullptr, nullptr)) >= 0;) accepted.push_back(fd);
+    });
+    setenv("PULSE_SERVER", ("unix:" + path).c_str(), 1);
+    jint handle = -1;
+    // The deadline is half a second; a loaded machine adds little to it, a long one far more.
+    long ms = millisecondsTaken([&] { handle = open(1600, 4); });
+    shutdown(listener, SHUT_RDWR);
+    acceptor.join();
+    ::close(listener);
+    EXPECT_GE(accepted.size(), 1u) << "the backend never reached the server";
+    for (int fd : accepted) ::close(fd);
+    unlink(path.c_str());
+    rmdir(dir);
+    EXPECT_EQ(handle, 0);
+    EXPECT_LT(ms, 5000);
+}
+
+// The source goes while the server stays: the stream fails, and every queued buffer comes back
+// with a notice, so no reader waits in vain.
+TEST_F(ServerFaultTest, UnloadedSourceReturnsEveryQueuedBuffer) {
+    PrivateServer server(true);
+    ASSERT_TRUE(server.running());
+    WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HWAVEIN device = nullptr;
+    ASSERT_EQ(waveInOpen(&device, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(event), 0, CALLBACK_EVENT),
+              MMSYSERR_NOERROR);
+    static char buffers[4][kSecond * 10];
+    WAVEHDR headers[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        headers[i].lpData = buffers[i];
+        headers[i].dwBufferLength = sizeof(buffers[i]);
+        ASSERT_EQ(waveInPrepareHeader(device, &headers[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInAddBuffer(device, &headers[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    }
+    ASSERT_EQ(waveInStart(device), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ResetEvent(event);
+    ASSERT_TRUE(server.pactl("unload-module module-null-sink"));
+    auto doneCount = [&] {
+        int done = 0;
+        for (WAVEHDR& header : headers) done += (std::atomic_ref<DWORD>(header.dwFlags).load() & WHDR_DONE) != 0;
+        return done;
+    };
+    for (int i = 0; i < 100 && doneCount() < 4; ++i) WaitForSingleObject(event, 50);
+    EXPECT_EQ(doneCount(), 4) << "queued buffers stayed with a stream that failed";
+    EXPECT_EQ(waveInAddBuffer(device, &headers[0], sizeof(WAVEHDR)), MMSYSERR_NODRIVER);
+    waveInReset(device);
+    for (WAVEHDR& header : headers) waveInUnprepareHeader(device, &header, sizeof(WAVEHDR));
+    EXPECT_EQ(waveInClose(device), MMSYSERR_NOERROR);
+    CloseHandle(event);
+}
+
+}  // namespace
