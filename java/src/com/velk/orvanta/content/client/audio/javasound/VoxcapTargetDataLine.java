@@ -321,10 +321,12 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
         announce(LineEvent.Type.CLOSE, getLongFramePosition());
     }
 
-    // Closes a device the line no longer takes from (null: none) and lets its thread end.
+    // Closes a device the line no longer takes from and lets its thread end. A device that failed
+    // (null) was closed by its thread, which ends by itself.
     private static void release(AudioCapture device, Thread taker) {
-        if (device != null) device.close();
-        if (taker == null || taker == Thread.currentThread()) return;
+        if (device == null) return;
+        device.close();
+        if (taker == Thread.currentThread()) return;
         try {
             taker.join(PUMP_JOIN_MILLIS);
         } catch (InterruptedException interrupted) {
