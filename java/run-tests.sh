@@ -65,6 +65,9 @@ run "natives from the jar, real devices" "$here/../tests/env/devices.sh --tone 7
     com.velk.orvanta.content.client.natives.ExtractionTest \
     com.velk.orvanta.content.client.audio.JavaSoundRecordingTest \
     com.velk.orvanta.content.client.audio.SilentSourceTest
+# Its sound server dies and does not come back, so it has devices of its own.
+run "natives from the jar, a sound server that dies" "$here/../tests/env/devices.sh --tone 7 --" "$jar" "$work/empty" \
+    com.velk.orvanta.content.client.audio.SoundServerDeathTest
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
