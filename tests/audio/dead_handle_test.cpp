@@ -71,10 +71,14 @@ TEST_F(CaptureTest, StaleHandleNeverReachesTheCaptureOpenedAfterIt) {
     }
 }
 
-// Each round: one thread reads until refused and then once more, one closes at a random moment,
-// another closes the same handle at the same time, and a fourth reads with the last round's
-// handle throughout. No thread waits for another before its call.
+// Each round: one thread reads until refused, one closes at a random moment, another closes the
+// same handle at the same time, and a read comes after both closes returned; a fourth thread reads
+// with the last round's handle throughout. No thread waits for another before its call.
 TEST_F(CaptureTest, ThousandsOfRacingOpenReadCloseRoundsStayApart) {
+    // Each thread calls through a VM of its own.
+    auto readOne = [](FakeJni& vm, jint handle, jbyteArray dest) {
+        return Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuffer(vm.env(), nullptr, handle, dest, 0, 1);
+    };
     dummy::heap_reuse_addresses(true);
     std::mt19937 random(4242);
     const int rounds = 2000;
@@ -85,23 +89,24 @@ TEST_F(CaptureTest, ThousandsOfRacingOpenReadCloseRoundsStayApart) {
     jbyteArray staleDest = staleVm.newByteArray(kSize);
     std::thread staleReader([&] {
         while (running)
-            if (jint handle = lastClosed.load(); handle && read(handle, staleDest, 0, kSize) != 1)
-                if (lastClosed.load() == handle) ++staleAccepted;
+            if (jint handle = lastClosed.load(); handle && readOne(staleVm, handle, staleDest) != 1)
+                staleAccepted += lastClosed.load() == handle;
+            else
+                std::this_thread::yield();
     });
     int refusedAfterClose = 0;
     for (int round = 0; round < rounds; ++round) {
         // 48 kHz stereo fills a buffer every few hundred microseconds.
         jint handle = open(1 + static_cast<jint>(random() % kSize), 1 + static_cast<jint>(random() % 4), 48000, 2);
-        ASSERT_NE(handle, 0);
+        if (!handle) {
+            ADD_FAILURE() << "round " << round << " did not open";
+            break;
+        }
         FakeJni vm;
         jbyteArray dest = vm.newByteArray(kSize);
-        std::atomic<bool> closed{false};
-        jint afterClose = -1;
         std::thread reader([&] {
-            while (Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuffer(vm.env(), nullptr, handle, dest, 0, 1) == 0) {
+            while (readOne(vm, handle, dest) == 0) {
             }
-            while (!closed) std::this_thread::yield();
-            afterClose = Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuffer(vm.env(), nullptr, handle, dest, 0, 1);
         });
         auto pause = std::chrono::microseconds(random() % 2000);
         std::thread secondCloser([&] {
@@ -111,9 +116,9 @@ TEST_F(CaptureTest, ThousandsOfRacingOpenReadCloseRoundsStayApart) {
         std::this_thread::sleep_for(pause);
         close(handle);
         secondCloser.join();
-        closed = true;
         reader.join();
-        refusedAfterClose += afterClose == 1;
+        // As a reader that took the handle before the closes and entered after them.
+        refusedAfterClose += readOne(vm, handle, dest) == 1;
         lastClosed = handle;
     }
     running = false;

@@ -1,7 +1,5 @@
 // The real microphone through the exported functions, in tests/env/devices.sh: its default
 // source plays a sine whose period is 7 samples at 8000 Hz.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -10,10 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include <com_velk_orvanta_content_client_audio_Voxcap.h>
-
 #include "elapsed.h"
-#include "fake_jni.h"
+#include "microphone_fixture.h"
 #include "private_server.h"
 
 namespace {
@@ -22,28 +18,9 @@ const double kTonePeriodSeconds = 7.0 / 8000;
 // How long the source's backlog takes to settle once a capture starts.
 constexpr std::chrono::milliseconds kSettling{1500};
 
-struct Format {
-    jint rate, channels, bits;
-};
-
-class MicrophoneTest : public ::testing::Test {
+// A capture's recording, once the source's backlog has settled.
+class RecordingTest : public MicrophoneTest {
 protected:
-    // Some tests point the process at another server; the next one gets the environment's again.
-    void SetUp() override { server_ = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : ""; }
-    void TearDown() override {
-        setenv("PULSE_SERVER", server_.c_str(), 1);
-        EXPECT_EQ(jni.violations(), 0) << jni.firstViolation();
-    }
-    jint open(Format f, jint bufferSize, jint bufferCount = 8) {
-        return Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(jni.env(), nullptr, f.rate, f.channels, f.bits,
-                                                                       bufferSize, bufferCount);
-    }
-    jint read(jint handle, jbyteArray dest, jint length) {
-        return Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuffer(jni.env(), nullptr, handle, dest, 0,
-                                                                            length);
-    }
-    void close(jint handle) { Java_com_velk_orvanta_content_client_audio_Voxcap_nclose(jni.env(), nullptr, handle); }
-
     // The first channel of `seconds` of recording, as 16-bit values, after what arrives in the
     // first moments: the pipe source hands over its backlog (seconds of it) in a burst at first,
     // and may break the tone there.
@@ -63,11 +40,6 @@ protected:
         }
         return samples;
     }
-
-    FakeJni jni;
-
-private:
-    std::string server_;
 };
 
 // The index after `from` where the tone breaks (a sample unlike the one a period earlier), or -1.
@@ -77,7 +49,7 @@ long firstBreak(const std::vector<int>& samples, size_t from, size_t period, int
     return -1;
 }
 
-class ToneTest : public MicrophoneTest, public ::testing::WithParamInterface<Format> {};
+class ToneTest : public RecordingTest, public ::testing::WithParamInterface<Format> {};
 
 // Buffers of a tenth of a second: 800 or 1600 frames, not a multiple of the tone's period, so a
 // buffer lost, repeated or out of order breaks it.
@@ -109,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(RatesChannelsAndWidths, ToneTest,
                                     std::to_string(f.bits) + "bit";
                          });
 
-TEST_F(MicrophoneTest, TwoCapturesRecordAtOnce) {
+TEST_F(RecordingTest, TwoCapturesRecordAtOnce) {
     Format f{8000, 1, 16};
     jint first = open(f, 1600), second = open(f, 1600);
     ASSERT_NE(first, 0);

@@ -1,8 +1,6 @@
 // The real backend when the server misbehaves or the source goes silent or away, through the
 // exported functions and waveIn*: nothing may hang, and every close gives back the device and
 // its server connection (a file descriptor and a loop thread) before it returns.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -15,11 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include <com_velk_orvanta_content_client_audio_Voxcap.h>
 #include <mmsystem.h>
 
 #include "elapsed.h"
-#include "fake_jni.h"
+#include "microphone_fixture.h"
 #include "private_server.h"
 
 namespace {
@@ -40,34 +37,24 @@ struct ProcessCensus {
     int threads = entriesIn("/proc/self/task");
 };
 
-class ServerFaultTest : public ::testing::Test {
+// 8000 Hz mono 16-bit, on the environment's server or on one of the test's own.
+class ServerFaultTest : public MicrophoneTest {
 protected:
-    void SetUp() override { server_ = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : ""; }
-    void TearDown() override {
-        setenv("PULSE_SERVER", server_.c_str(), 1);
-        EXPECT_EQ(jni.violations(), 0) << jni.firstViolation();
-    }
     jint open(jint bufferSize, jint bufferCount) {
-        return Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(jni.env(), nullptr, 8000, 1, 16, bufferSize,
-                                                                       bufferCount);
+        return MicrophoneTest::open(Format{8000, 1, 16}, bufferSize, bufferCount);
     }
-    jint read(jint handle, jbyteArray dest, jint length) {
-        return Java_com_velk_orvanta_content_client_audio_Voxcap_ngetBuffer(jni.env(), nullptr, handle, dest, 0,
-                                                                            length);
+    // libpulse loads once and for good, and a first connection sets up what it keeps: counts of
+    // descriptors and threads start after one capture.
+    void warmUp(jint bufferSize, jint bufferCount) {
+        jint handle = open(bufferSize, bufferCount);
+        ASSERT_NE(handle, 0);
+        close(handle);
     }
-    void close(jint handle) { Java_com_velk_orvanta_content_client_audio_Voxcap_nclose(jni.env(), nullptr, handle); }
-
-    FakeJni jni;
-
-private:
-    std::string server_;
 };
 
 // A dropped connection or loop keeps a descriptor or a thread per cycle.
 TEST_F(ServerFaultTest, OpenCloseCyclesKeepNoDescriptorOrThread) {
-    jint warmUp = open(1600, 4);  // libpulse loads once, for good
-    ASSERT_NE(warmUp, 0);
-    close(warmUp);
+    warmUp(1600, 4);
     ProcessCensus before;
     for (int i = 0; i < 200; ++i) {
         jint handle = open(1600, 4);
@@ -84,9 +71,7 @@ TEST_F(ServerFaultTest, OpenCloseCyclesKeepNoDescriptorOrThread) {
 TEST_F(ServerFaultTest, CloseOfASilentSourceWithABlockedReaderReleasesEverythingAtOnce) {
     PrivateServer server(true);
     ASSERT_TRUE(server.running());
-    jint warmUp = open(kSecond, 2);
-    ASSERT_NE(warmUp, 0);
-    close(warmUp);
+    warmUp(kSecond, 2);
     ASSERT_TRUE(server.pactl("suspend-sink 0 1"));
     ProcessCensus before;
     jint handle = open(kSecond, 2);
@@ -111,9 +96,7 @@ TEST_F(ServerFaultTest, CloseOfASilentSourceWithABlockedReaderReleasesEverything
 TEST_F(ServerFaultTest, CloseBesideAServerThatStoppedAnsweringStaysBounded) {
     PrivateServer server(true);
     ASSERT_TRUE(server.running());
-    jint warmUp = open(kSecond, 2);
-    ASSERT_NE(warmUp, 0);
-    close(warmUp);
+    warmUp(kSecond, 2);
     ProcessCensus before;
     jint handle = open(kSecond, 2);
     ASSERT_NE(handle, 0);
