@@ -35,7 +35,9 @@ run() {
         -cp "$classpath:$work/classes:$junit" com.velk.orvanta.content.client.JvmTestMain "$@" \
         >"$work/log" 2>&1 || status=$?
     cat "$work/log"
-    counts=$(tail -n 1 "$work/log" | sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p')
+    # The summary need not be the last line: the environment may report after the JVM (a server
+    # that a test killed, say).
+    counts=$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$work/log" | tail -n 1)
     if [ -z "$counts" ]; then
         echo "run-tests: $name did not finish" >&2
         counts="0 1"
