@@ -36,7 +36,7 @@ public:
     ~Exclusive() { ReleaseSRWLockExclusive(&handles.lock); }
 };
 
-// The held lock's caller: the index of the open capture at that address, or -1.
+// With the lock held: the index of the open capture at that address, or -1.
 int find_open(CaptureBlock* block) {
     for (int i = 0; i < handles.openCount; ++i)
         if (handles.open[i] == block) return i;
