@@ -1,8 +1,8 @@
 #!/bin/bash
 # run.sh [HOST_BUILD] [WIN32_BUILD] [WIN64_BUILD]: runs the host benchmarks and the JVM hand-over
-# benchmark on the host build (default build/host), the Java-side benchmark on the Linux build
-# ($LINUX_BUILD, default build/linux) in tests/env/devices.sh, the screen grab benchmarks of that
-# build at three screen sizes, and the Wine benchmark of each
+# benchmark on the host build (default build/host), the Java-side and close benchmarks on the Linux
+# build ($LINUX_BUILD, default build/linux) in tests/env/devices.sh, the screen grab benchmarks of
+# that build at three screen sizes, and the Wine benchmark of each
 # Windows build (default build/win32, "x86", and build/win64, "x86-64") in tests/wine/env.sh; then
 # prints the figures table with the machine it was measured on. A build that is missing, or an x86
 # one where this machine cannot run x86 programs, leaves its rows out, and the table says why.
@@ -31,8 +31,11 @@ show handover "$root/java/bench/run.sh" "$host" com.velk.orvanta.content.client.
 if [ -f "$linux/java/orvanta_classes.jar" ]; then
   show javaside "$root/tests/env/devices.sh" --tone 7 -- "$root/java/bench/run.sh" "$linux" JavaSideBench \
     "$root/java/bench/JavaSideBench.java"
+  show javaclose "$root/tests/env/devices.sh" --tone 7 -- "$root/java/bench/run.sh" "$linux" CloseBench \
+    "$root/java/bench/CloseBench.java"
 else
   : >"$out/javaside.txt"
+  : >"$out/javaclose.txt"
 fi
 # The grab at each size: the backend against a bare MIT-SHM read, the Java side against Robot.
 grab_sizes="1024x768 1920x1080 3840x2160"
@@ -79,6 +82,7 @@ def figures(name):
             found[key] = dict(p.split("=", 1) for p in pairs if "=" in p)
     return found
 handover, javaside = figures("handover"), figures("javaside")
+javaclose = figures("javaclose")
 wines = [(arch, figures("wine-" + arch)) for arch in ("x86", "x86-64")]
 
 def ns(name):
@@ -156,6 +160,15 @@ if "java_line_voxcap" in javaside:
     v, j = javaside["java_line_voxcap"], javaside.get("java_line_jdk", {})
     rows.append((f"Our TargetDataLine, {v['read_bytes']}-byte reads, 16 kHz mono 16-bit (JVM, PulseAudio source)", line(v),
                  "the JDK's own line, same source: " + (line(j) if "first_ms" in j else "not available"), "", ""))
+
+for key, label in (("java_close_100", "100 ms buffers"), ("java_close_1000", "1 s buffers"),
+                   ("java_close_silent_1000", "1 s buffers, source suspended")):
+    if key in javaclose:
+        c = javaclose[key]
+        rows.append((f"AudioCapture.close() with a blocked reader, {label} (JVM, PulseAudio source)",
+                     f"median {float(c['ours_median_ms']):.1f} ms, max {float(c['ours_max_ms']):.1f} ms",
+                     f"the JDK's TargetDataLine.close(), same source: median {float(c['jdk_median_ms']):.1f} ms, "
+                     f"max {float(c['jdk_max_ms']):.1f} ms", "", "under 20 ms"))
 
 # Each Windows build's rows side by side, named by its architecture.
 def wine_rows(arch, wine):

@@ -35,7 +35,9 @@ run() {
         -cp "$classpath:$work/classes:$junit" com.velk.orvanta.content.client.JvmTestMain "$@" \
         >"$work/log" 2>&1 || status=$?
     cat "$work/log"
-    counts=$(tail -n 1 "$work/log" | sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p')
+    # The summary need not be the last line: the environment may report after the JVM (a server
+    # that a test killed, say).
+    counts=$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$work/log" | tail -n 1)
     if [ -z "$counts" ]; then
         echo "run-tests: $name did not finish" >&2
         counts="0 1"
@@ -63,7 +65,11 @@ run "natives from java.library.path" "" "$classes" "$host/bin" \
 run "natives from the jar, real devices" "$here/../tests/env/devices.sh --tone 7 --" "$jar" "$work/empty" \
     com.velk.orvanta.content.client.natives.JarLoadingTest \
     com.velk.orvanta.content.client.natives.ExtractionTest \
-    com.velk.orvanta.content.client.audio.JavaSoundRecordingTest
+    com.velk.orvanta.content.client.audio.JavaSoundRecordingTest \
+    com.velk.orvanta.content.client.audio.SilentSourceTest
+# Its sound server dies and does not come back, so it has devices of its own.
+run "natives from the jar, a sound server that dies" "$here/../tests/env/devices.sh --tone 7 --" "$jar" "$work/empty" \
+    com.velk.orvanta.content.client.audio.SoundServerDeathTest
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -26,3 +26,12 @@ extern "C" JNIEXPORT jboolean JNICALL Java_com_velk_orvanta_content_client_audio
     JNIEnv*, jclass) {
     return dummy::mic_complete();
 }
+
+extern "C" JNIEXPORT void JNICALL Java_com_velk_orvanta_content_client_audio_SimulatedMachine_delayNotifications(
+    JNIEnv*, jclass, jint milliseconds) {
+    dummy::mic_delay_notifications(static_cast<DWORD>(milliseconds));
+}
+
+extern "C" JNIEXPORT jint JNICALL Java_com_velk_orvanta_content_client_audio_SimulatedMachine_openDevices(JNIEnv*, jclass) {
+    return dummy::mic_state().devices;
+}

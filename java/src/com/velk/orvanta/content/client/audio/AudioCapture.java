@@ -1,7 +1,6 @@
 package com.velk.orvanta.content.client.audio;
 
-import java.util.ArrayDeque;
-import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicBoolean;
 
 /**
  * One recording from the default recording device, in signed or unsigned little-endian PCM as
@@ -19,31 +18,28 @@ import java.util.concurrent.TimeUnit;
  * <p>Rules, all kept by this class:
  * <ul>
  * <li>{@link #read} hands over the recording one buffer at a time, in the order it was
- *     recorded. One thread reads at a time; a second concurrent reader gets
- *     {@link IllegalStateException}.
- * <li>Each capture has one internal thread that takes the device's buffers as they are recorded
- *     and holds up to {@value #HELD_BUFFERS} of them for {@link #read}. Nothing it took is
- *     dropped before close: a reader that falls behind finds them all, in order. When those and
- *     the device's whole ring wait to be read, the device loses what arrives meanwhile, as it
- *     would without this class.
- * <li>{@link #close} may come from any thread, also while a read is blocked; that read then
- *     returns {@code false} at once. Closing again does nothing. Buffers held but not yet read
- *     are dropped.
- * <li>After close has begun every read returns {@code false}. A close can overtake a read that
- *     is about to start, so the end of the capture looks the same whenever it comes.
- * <li>If the device fails to take a buffer back, the buffers recorded up to then are still
- *     handed over, then every later read throws {@link CaptureException} with the device's
- *     code; the capture records nothing more and only needs closing.
+ *     recorded, straight from the device's ring into the caller's array. One thread reads at a
+ *     time; a second concurrent reader gets {@link IllegalStateException}. While every buffer of
+ *     the ring waits to be read, the device loses what arrives.
+ * <li>{@link #close} may come from any thread, also while a read is blocked. It releases the
+ *     device before it returns; the blocked read then returns with the buffer the device was
+ *     filling, cut short and padded with zero bytes, or {@code false} when it had recorded
+ *     nothing. Closing again does nothing, and a close that comes while another is under way
+ *     returns once the device is released.
+ * <li>A read that starts after close has begun returns {@code false}.
+ * <li>If the device fails to take a buffer back, that buffer is still handed over, then every
+ *     later read throws {@link CaptureException} with the device's code; the capture records
+ *     nothing more and only needs closing.
  * </ul>
+ * The capture starts no thread of its own.
  */
 public final class AudioCapture implements AutoCloseable {
     /** The most buffers one capture can cycle through. */
     public static final int MAX_BUFFERS = 256;
 
-    // Recorded buffers the internal thread holds for the reader, beyond the device's ring.
-    private static final int HELD_BUFFERS = 2;
-    // The most close waits for the internal thread to release the device.
-    private static final long RELEASE_WAIT_MS = 500;
+    // The native refuses a call on a capture that close has begun to release with this result;
+    // any other result but 0 is the device's code, after the buffer was copied.
+    private static final int REFUSED = 1;
 
     private final int handle;
     private final int sampleRate;
@@ -51,16 +47,15 @@ public final class AudioCapture implements AutoCloseable {
     private final int bitsPerSample;
     private final int bufferSize;
 
-    // Guards every field below; the internal thread and the users' threads meet only here.
-    private final Object lock = new Object();
-    private final ArrayDeque<byte[]> recorded = new ArrayDeque<>(HELD_BUFFERS);
-    private final ArrayDeque<byte[]> free = new ArrayDeque<>(HELD_BUFFERS);
-    private boolean reading;
-    private boolean closing;
-    // Set by the internal thread once it has closed the device.
-    private boolean released;
+    // The native takes one reader at a time per capture.
+    private final AtomicBoolean reading = new AtomicBoolean();
+    // Set before the device is released, so a read the native refused knows why.
+    private volatile boolean closing;
     // The device's code once a re-queue failed, 0 before.
-    private int deviceFailure;
+    private volatile int deviceFailure;
+    // Held while the device is being released, so that no close returns before it is.
+    private final Object release = new Object();
+    private boolean released;
 
     private AudioCapture(int handle, int sampleRate, int channels, int bitsPerSample, int bufferSize) {
         this.handle = handle;
@@ -68,7 +63,6 @@ public final class AudioCapture implements AutoCloseable {
         this.channels = channels;
         this.bitsPerSample = bitsPerSample;
         this.bufferSize = bufferSize;
-        for (int i = 0; i < HELD_BUFFERS; i++) free.add(new byte[bufferSize]);
     }
 
     /**
@@ -79,7 +73,7 @@ public final class AudioCapture implements AutoCloseable {
      * @param bitsPerSample 1 to 65535 (devices usually take 8, 16, 24 or 32)
      * @param bufferSize bytes per buffer, above 0; what one {@link #read} hands over
      * @param bufferCount buffers in the device's ring, 1 to {@value #MAX_BUFFERS}; audio that
-     *     arrives while every buffer waits to be read is lost (see the class notes)
+     *     arrives while every buffer waits to be read is lost
      * @throws IllegalArgumentException if a value is out of range
      * @throws CaptureException if the device refuses the format or cannot be opened
      */
@@ -96,65 +90,11 @@ public final class AudioCapture implements AutoCloseable {
                 + sampleRate + " Hz, " + channels + " channel(s), " + bitsPerSample + " bits, "
                 + bufferCount + " buffers of " + bufferSize + " bytes)", CaptureException.NO_CODE);
         }
-        AudioCapture capture;
-        Thread thread;
         try {
-            capture = new AudioCapture(handle, sampleRate, channels, bitsPerSample, bufferSize);
-            thread = new Thread(capture::takeBuffers, "Voxcap capture " + Integer.toHexString(handle));
-            thread.setDaemon(true);
-            thread.start();
-        } catch (OutOfMemoryError | RuntimeException e) {
-            // No internal thread runs, so this is the only thread that knows the handle.
+            return new AudioCapture(handle, sampleRate, channels, bitsPerSample, bufferSize);
+        } catch (OutOfMemoryError e) {
             Voxcap.nclose(handle);
             throw e;
-        }
-        return capture;
-    }
-
-    /**
-     * The internal thread: the only one that calls into the capture after open, so the native
-     * close can never free it under another call. It stops at close, or once the device has
-     * failed, and then closes the device itself.
-     */
-    private void takeBuffers() {
-        try {
-            for (;;) {
-                byte[] buffer = freeBuffer();
-                if (buffer == null) break;
-                int result = Voxcap.ngetBuffer(handle, buffer, 0, bufferSize);
-                // Only nclose makes the native refuse a correct call, and only this thread calls
-                // it: any result but 0 is the device's code, after the buffer was copied.
-                if (!keep(buffer, result)) break;
-            }
-        } finally {
-            Voxcap.nclose(handle);
-            synchronized (lock) {
-                released = true;
-                lock.notifyAll();
-            }
-        }
-    }
-
-    // An empty buffer to record into, once the reader has given one back; null once closing.
-    private byte[] freeBuffer() {
-        synchronized (lock) {
-            boolean interrupted = false;
-            while (!closing && free.isEmpty()) {
-                interrupted |= await(0);
-            }
-            if (interrupted) Thread.currentThread().interrupt();
-            return closing ? null : free.poll();
-        }
-    }
-
-    // Hands a recorded buffer to the reader; false when the thread should stop.
-    private boolean keep(byte[] buffer, int result) {
-        synchronized (lock) {
-            if (closing) return false;
-            recorded.add(buffer);
-            if (result != 0) deviceFailure = result;
-            lock.notifyAll();
-            return result == 0;
         }
     }
 
@@ -183,85 +123,37 @@ public final class AudioCapture implements AutoCloseable {
                 + ", array length " + dest.length);
         }
         require(length <= bufferSize, "length " + length + " is above the buffer size " + bufferSize);
-        byte[] buffer;
-        synchronized (lock) {
-            if (closing) return false;
-            if (reading) throw new IllegalStateException("another thread is reading this capture");
-            reading = true;
-            try {
-                buffer = nextRecorded();
-            } catch (CaptureException e) {
-                reading = false;
-                throw e;
-            }
-            if (buffer == null) {
-                reading = false;
-                return false;
-            }
-        }
-        // The buffer is this thread's until it goes back, so the copy needs no lock.
-        System.arraycopy(buffer, 0, dest, offset, length);
-        synchronized (lock) {
-            reading = false;
-            if (!closing) {
-                free.add(buffer);
-                lock.notifyAll();
-            }
-        }
-        return true;
-    }
-
-    // Under the lock: the next recorded buffer, or null once closing.
-    private byte[] nextRecorded() throws CaptureException {
-        boolean interrupted = false;
+        if (closing) return false;
+        if (!reading.compareAndSet(false, true)) throw new IllegalStateException("another thread is reading this capture");
         try {
-            while (!closing && recorded.isEmpty() && deviceFailure == 0) {
-                interrupted |= await(0);
+            if (deviceFailure != 0) {
+                throw new CaptureException("the recording device failed to take a buffer back (error code "
+                    + deviceFailure + ")", deviceFailure);
             }
+            // A close may overtake this call on its way in: the native then refuses it.
+            int result = Voxcap.ngetBuffer(handle, dest, offset, length);
+            if (result == REFUSED && closing) return false;
+            if (result != 0) deviceFailure = result;
+            return true;
         } finally {
-            if (interrupted) Thread.currentThread().interrupt();
+            reading.set(false);
         }
-        if (closing) return null;
-        if (recorded.isEmpty()) {
-            throw new CaptureException("the recording device failed to take a buffer back (error code "
-                + deviceFailure + ")", deviceFailure);
-        }
-        return recorded.poll();
     }
 
     /**
-     * Stops recording and releases the device. Releases a read blocked in another thread at once,
-     * which then returns {@code false}. Only the first call does anything. It waits until the
-     * internal thread has closed the device, which it does as soon as the buffer it waits for
-     * comes back (within one buffer's time on a working device), but never more than
-     * {@value #RELEASE_WAIT_MS} ms: a device that is slower is closed right after close returns.
-     * An interrupt does not cut the wait short, and the interrupt flag stays set.
+     * Stops recording and releases the device, from any thread; a read blocked in another thread
+     * returns (see the class notes). Returns once the device is released: at once on a working or
+     * silent device, within the native close's bound on one that does not answer. Only the first
+     * call releases anything; one that comes while another is under way waits for it. Neither an
+     * interrupt nor the thread's interrupt flag changes what it does.
      */
     @Override
     public void close() {
-        synchronized (lock) {
-            if (closing) return;
-            closing = true;
-            recorded.clear();
-            lock.notifyAll();
-            long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(RELEASE_WAIT_MS);
-            boolean interrupted = false;
-            for (long left = RELEASE_WAIT_MS; !released && left > 0;
-                    left = TimeUnit.NANOSECONDS.toMillis(deadline - System.nanoTime())) {
-                interrupted |= await(left);
-            }
-            if (interrupted) Thread.currentThread().interrupt();
-        }
-    }
-
-    // Under the lock: waits for a change (0: no time limit); true when it was interrupted. An
-    // interrupt clears the flag, so the caller's next wait blocks instead of returning at once.
-    private boolean await(long millis) {
-        try {
-            lock.wait(millis);
-            return false;
-        } catch (InterruptedException e) {
-            return true;
+        closing = true;
+        synchronized (release) {
+            if (released) return;
+            Voxcap.nclose(handle);
+            released = true;
         }
     }
 

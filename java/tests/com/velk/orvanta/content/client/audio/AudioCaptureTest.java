@@ -31,19 +31,12 @@ class AudioCaptureTest {
         SimulatedMachine.reset();
         threads.shutdownNow();
         assertTrue(threads.awaitTermination(5, TimeUnit.SECONDS), "a reader is still blocked");
-        awaitDevicesReleased();
+        assertNoDeviceOpen();
     }
 
-    /**
-     * A closed capture's internal thread closes the device once its buffer comes back: wait for
-     * that, so no capture of one test takes a failure scripted by the next.
-     */
-    static void awaitDevicesReleased() throws InterruptedException {
-        for (Thread thread : Thread.getAllStackTraces().keySet()) {
-            if (!thread.getName().startsWith("Voxcap capture")) continue;
-            thread.join(10_000);
-            assertFalse(thread.isAlive(), thread.getName() + " never released its device");
-        }
+    /** Every capture a test opened is closed by its end, and close releases the device before it returns. */
+    static void assertNoDeviceOpen() {
+        assertEquals(0, SimulatedMachine.openDevices(), "a closed capture kept its device");
     }
 
     @Test
@@ -112,18 +105,21 @@ class AudioCaptureTest {
 
     @Test
     void aSecondConcurrentReaderIsRefused() throws Exception {
-        try (AudioCapture mic = AudioCapture.open(8000, 1, 8, SLOW_BUFFER, 2)) {
+        AudioCapture mic = AudioCapture.open(8000, 1, 8, SLOW_BUFFER, 2);
+        try {
             AtomicReference<Thread> first = new AtomicReference<>();
-            threads.submit(() -> {
+            Future<Boolean> firstRead = threads.submit(() -> {
                 first.set(Thread.currentThread());
                 return mic.read(new byte[SLOW_BUFFER]);
             });
-            // However slow the machine, the first reader is waiting inside read before the second comes.
-            while (first.get() == null || first.get().getState() != Thread.State.WAITING
-                    && first.get().getState() != Thread.State.TIMED_WAITING) {
-                Thread.sleep(5);
-            }
+            while (first.get() == null) Thread.sleep(2);
+            ReaderWaits.await(first.get());
             assertThrows(IllegalStateException.class, () -> mic.read(new byte[SLOW_BUFFER]));
+            mic.close();
+            // The refusal left the waiting read alone: close still ends it.
+            firstRead.get(5, TimeUnit.SECONDS);
+        } finally {
+            mic.close();
         }
     }
 

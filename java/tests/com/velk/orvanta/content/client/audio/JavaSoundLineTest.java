@@ -17,6 +17,8 @@ import java.util.Arrays;
 import java.util.Collections;
 import java.util.List;
 import java.util.concurrent.Callable;
+import java.util.concurrent.CyclicBarrier;
+import java.util.concurrent.ExecutionException;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
@@ -56,6 +58,7 @@ class JavaSoundLineTest {
         for (TargetDataLine line : lines) line.close();
         readers.shutdownNow();
         SimulatedMachine.reset();
+        AudioCaptureTest.assertNoDeviceOpen();
     }
 
     private static Mixer.Info ourMixer() {
@@ -218,6 +221,82 @@ class JavaSoundLineTest {
         assertEquals(2 * DEVICE_BUFFER / FRAME, line.getFramePosition());
         assertEquals(2 * DEVICE_BUFFER / FRAME * 1_000_000L / 8000, line.getMicrosecondPosition());
         line.drain();
+    }
+
+    @Test
+    void aLineWhoseDeviceFailedStopsAndStartsOnlyOnceTheDeviceIsBack() throws Exception {
+        SimulatedMachine.manualMicrophone(true);
+        TargetDataLine line = line(COUNTING);
+        line.open(COUNTING, BUFFER);
+        line.start();
+        Future<Integer> read = blockedRead(line, BUFFER);
+        // As when the sound server dies: the device returns a buffer and takes nothing back,
+        // and it cannot be opened again.
+        SimulatedMachine.failNextRequeue(6);
+        SimulatedMachine.refuseFormats(true);
+        assertTrue(SimulatedMachine.completeBuffer());
+        assertEquals(DEVICE_BUFFER, read.get(GENEROUS_MS, TimeUnit.MILLISECONDS), "the buffer recorded before the failure");
+        assertFalse(line.isActive());
+
+        line.start();
+        assertFalse(line.isActive(), "a line whose device is gone claims to be active");
+        Future<Integer> nothingMoreCanCome = readers.submit(() -> line.read(new byte[FRAME], 0, FRAME));
+        assertEquals(0, nothingMoreCanCome.get(GENEROUS_MS, TimeUnit.MILLISECONDS));
+
+        SimulatedMachine.refuseFormats(false);
+        line.start();
+        assertTrue(line.isActive());
+        assertTrue(SimulatedMachine.completeBuffer());
+        byte[] again = new byte[DEVICE_BUFFER];
+        assertEquals(DEVICE_BUFFER, line.read(again, 0, again.length));
+        assertEquals(0, words(again)[0], "the device records afresh");
+    }
+
+    @Test
+    void ofTwoThreadsOpeningAtOnceInDifferentFormatsTheLoserIsRefused() throws Exception {
+        // Each open then waits for the device's late notice, so the two overlap.
+        SimulatedMachine.delayNotifications(200);
+        AudioFormat[] formats = {COUNTING, new AudioFormat(16000, 16, 2, true, false)};
+        for (int round = 0; round < 10; round++) {
+            TargetDataLine line = line(COUNTING);
+            CyclicBarrier together = new CyclicBarrier(formats.length);
+            List<Future<AudioFormat>> opens = new ArrayList<>();
+            for (AudioFormat format : formats) {
+                opens.add(readers.submit(() -> {
+                    together.await();
+                    line.open(format, BUFFER);
+                    return format;
+                }));
+            }
+            List<AudioFormat> opened = new ArrayList<>();
+            for (Future<AudioFormat> open : opens) {
+                try {
+                    opened.add(open.get(GENEROUS_MS, TimeUnit.MILLISECONDS));
+                } catch (ExecutionException refused) {
+                    assertTrue(refused.getCause() instanceof IllegalStateException, refused.getCause().toString());
+                }
+            }
+            assertEquals(1, opened.size(), "round " + round + ": opened in " + opened);
+            assertEquals(opened.get(0), line.getFormat());
+            line.close();
+        }
+    }
+
+    @Test
+    void theFirstReadAfterStartHoldsOnlyAudioRecordedAfterStart() throws Exception {
+        // Device buffers of a second, recording for a while before the line starts.
+        int second = 8000 * FRAME;
+        TargetDataLine line = line(COUNTING);
+        line.open(COUNTING, 8 * second);
+        Thread.sleep(600);
+        long start = System.nanoTime();
+        line.start();
+        byte[] first = new byte[second];
+        assertEquals(second, line.read(first, 0, second));
+        long tookMs = TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - start);
+        // A second of audio recorded after start cannot have been read sooner; the margin is the
+        // simulated clock's step.
+        assertTrue(tookMs >= 980, "a second of audio read " + tookMs + " ms after start");
     }
 
     @Test

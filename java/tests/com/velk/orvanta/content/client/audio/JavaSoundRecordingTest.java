@@ -30,7 +30,7 @@ class JavaSoundRecordingTest {
     // Far beyond the few seconds this takes, even on a loaded machine.
     private static final long GENEROUS_MS = 30_000;
 
-    private static Mixer.Info ourMixer() {
+    static Mixer.Info ourMixer() {
         for (Mixer.Info info : AudioSystem.getMixerInfo()) {
             if (info.getName().equals("Voxcap default recording device")) return info;
         }

@@ -20,6 +20,12 @@ final class SimulatedMachine {
     /** Records the newest started device's head buffer in full and returns it; false if none is queued. */
     static native boolean completeBuffer();
 
+    /** Every notification of every device arrives this much later than the event it reports. */
+    static native void delayNotifications(int milliseconds);
+
+    /** Devices open now. */
+    static native int openDevices();
+
     /** Back to a machine with nothing scripted. */
     static native void reset();
 }

@@ -13,10 +13,13 @@ import javax.sound.sampled.TargetDataLine;
  * A recording from the default recording device as a {@link TargetDataLine}.
  *
  * <p>{@link #open(AudioFormat, int)} opens the device with the line's buffer split into a ring of
- * up to {@value #RING} device buffers; a thread of the line takes each one as it is recorded. While
- * the line is started the bytes go into the line's buffer, where {@link #read} finds them; while it
- * is stopped they are dropped, and so is what arrives when the line's buffer is full. Listeners
- * hear OPEN, START, STOP and CLOSE on the thread that made the change, in that order.
+ * up to {@value #RING} device buffers. Each {@link #start} records afresh, so the line holds only
+ * audio recorded after it; a thread of the line takes each device buffer as it is recorded into
+ * the line's buffer, where {@link #read} finds it. While the line is stopped what the device
+ * records is dropped, and so is what arrives when the line's buffer is full. A device that fails
+ * stops the line; a later {@code start} tries the device again and leaves the line stopped if it
+ * still fails. Listeners hear OPEN, START, STOP and CLOSE on the thread that made the change, in
+ * that order.
  */
 final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine {
     static final AudioFormat DEFAULT_FORMAT = new AudioFormat(44100f, 16, 2, true, false);
@@ -26,10 +29,16 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
     private static final long PUMP_JOIN_MILLIS = 5000;
 
     private final VoxcapMixer mixer;
+    // Open, start and close one at a time, each to its end; reads and the line's thread never wait for it.
+    private final Object lifecycle = new Object();
     private final Object lock = new Object();
 
     // All below are guarded by lock.
     private AudioFormat format = DEFAULT_FORMAT;
+    private boolean open;
+    private int deviceBufferSize;
+    private int deviceBuffers;
+    // The device recording for the line; null once it failed.
     private AudioCapture capture;
     private Thread pump;
     private byte[] buffer = new byte[0];
@@ -45,7 +54,7 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
 
     @Override
     public void open() throws LineUnavailableException {
-        open(format);
+        open(getFormat());
     }
 
     @Override
@@ -66,7 +75,8 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
      *     a positive number of whole frames
      * @throws LineUnavailableException naming the format, if this line does not carry it or the
      *     device refuses it
-     * @throws IllegalStateException if the line is already open in another format
+     * @throws IllegalStateException if the line is already open in another format, also when
+     *     another thread opened it meanwhile
      */
     @Override
     public void open(AudioFormat format, int bufferSize) throws LineUnavailableException {
@@ -79,64 +89,76 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
             throw new IllegalArgumentException("buffer size " + bufferSize + " is not a whole number of "
                 + frameSize + "-byte frames");
         }
-        synchronized (lock) {
-            if (capture != null) {
-                if (format.matches(this.format)) return;
-                throw new IllegalStateException("line is already open with format " + this.format);
+        synchronized (lifecycle) {
+            synchronized (lock) {
+                if (open) {
+                    if (format.matches(this.format)) return;
+                    throw new IllegalStateException("line is already open with format " + this.format);
+                }
             }
-        }
-        if (!VoxcapMixer.TARGET_INFO.isFormatSupported(format) || format.getSampleRate() != (int) format.getSampleRate()
-                || format.getFrameRate() != format.getSampleRate() || format.getFrameSize() != frameSize) {
-            throw new LineUnavailableException("the default recording device does not take " + format);
-        }
-        int perBuffer = Math.max(1, bufferSize / frameSize / RING) * frameSize;
-        int buffers = Math.min(AudioCapture.MAX_BUFFERS, Math.max(1, bufferSize / perBuffer));
-        AudioCapture opened;
-        try {
-            opened = AudioCapture.open((int) format.getSampleRate(), format.getChannels(), format.getSampleSizeInBits(),
-                perBuffer, buffers);
-        } catch (CaptureException refused) {
-            LineUnavailableException failure = new LineUnavailableException("the default recording device refused "
-                + format + ": " + refused.getMessage());
-            failure.initCause(refused);
-            throw failure;
-        }
-        synchronized (lock) {
-            if (capture != null) {
-                // Another thread opened the line meanwhile; keep its capture.
-                opened.close();
-                return;
+            if (!VoxcapMixer.TARGET_INFO.isFormatSupported(format) || format.getSampleRate() != (int) format.getSampleRate()
+                    || format.getFrameRate() != format.getSampleRate() || format.getFrameSize() != frameSize) {
+                throw new LineUnavailableException("the default recording device does not take " + format);
             }
-            this.format = format;
-            capture = opened;
-            buffer = new byte[perBuffer * buffers];
-            head = 0;
-            count = 0;
-            framesRead = 0;
-            pump = new Thread(() -> pump(opened), "Voxcap line");
-            pump.setDaemon(true);
-            pump.start();
+            int perBuffer = Math.max(1, bufferSize / frameSize / RING) * frameSize;
+            int buffers = Math.min(AudioCapture.MAX_BUFFERS, Math.max(1, bufferSize / perBuffer));
+            AudioCapture opened;
+            try {
+                opened = openDevice(format, perBuffer, buffers);
+            } catch (CaptureException refused) {
+                LineUnavailableException failure = new LineUnavailableException("the default recording device refused "
+                    + format + ": " + refused.getMessage());
+                failure.initCause(refused);
+                throw failure;
+            }
+            synchronized (lock) {
+                this.format = format;
+                open = true;
+                deviceBufferSize = perBuffer;
+                deviceBuffers = buffers;
+                buffer = new byte[perBuffer * buffers];
+                head = 0;
+                count = 0;
+                framesRead = 0;
+                takeFrom(opened);
+            }
         }
         mixer.lineOpened(this);
         announce(LineEvent.Type.OPEN, getLongFramePosition());
     }
 
-    /** The line's thread: takes every device buffer as it is recorded until the capture closes. */
+    private static AudioCapture openDevice(AudioFormat format, int perBuffer, int buffers) throws CaptureException {
+        return AudioCapture.open((int) format.getSampleRate(), format.getChannels(), format.getSampleSizeInBits(),
+            perBuffer, buffers);
+    }
+
+    // Under the lock: records from the device with a thread of the line's own.
+    private void takeFrom(AudioCapture device) {
+        capture = device;
+        pump = new Thread(() -> pump(device), "Voxcap line");
+        pump.setDaemon(true);
+        pump.start();
+    }
+
+    /** The line's thread: takes every device buffer as it is recorded until the capture ends. */
     private void pump(AudioCapture from) {
         byte[] chunk = new byte[from.bufferSize()];
         try {
             while (from.read(chunk)) deliver(from, chunk);
         } catch (CaptureException deviceFailed) {
-            // The device records nothing more: the line stops, and what it holds can still be read.
-            boolean wasStarted;
-            synchronized (lock) {
-                if (capture != from) return;
-                wasStarted = started;
-                started = false;
-                lock.notifyAll();
-            }
-            if (wasStarted) announce(LineEvent.Type.STOP, getLongFramePosition());
+            // Nothing more comes from this device: handled below like any other end.
         }
+        boolean stopped;
+        synchronized (lock) {
+            if (capture != from) return;
+            // The device failed: the line stops, and what it holds can still be read.
+            capture = null;
+            stopped = started;
+            started = false;
+            lock.notifyAll();
+        }
+        from.close();
+        if (stopped) announce(LineEvent.Type.STOP, getLongFramePosition());
     }
 
     private void deliver(AudioCapture from, byte[] chunk) {
@@ -177,7 +199,7 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
         synchronized (lock) {
             long flushesBefore = flushes;
             int done = 0;
-            while (capture != null) {
+            while (open) {
                 int n = Math.min(count, len - done);
                 int first = Math.min(n, buffer.length - head);
                 System.arraycopy(buffer, head, b, off + done, first);
@@ -203,7 +225,7 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
     @Override
     public void drain() {
         synchronized (lock) {
-            while (count > 0 && started && capture != null) {
+            while (count > 0 && started) {
                 try {
                     lock.wait();
                 } catch (InterruptedException interrupted) {
@@ -225,11 +247,39 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
         }
     }
 
+    /**
+     * Starts recording afresh: what the device recorded before is dropped, so the first bytes
+     * read after this are recorded after it. If the device cannot be opened again (it failed
+     * and is still gone), the line stays stopped.
+     */
     @Override
     public void start() {
-        synchronized (lock) {
-            if (capture == null || started) return;
-            started = true;
+        synchronized (lifecycle) {
+            AudioCapture before;
+            Thread beforeTaker;
+            AudioFormat recording;
+            int perBuffer;
+            int buffers;
+            synchronized (lock) {
+                if (!open || started) return;
+                before = capture;
+                beforeTaker = pump;
+                capture = null;
+                recording = format;
+                perBuffer = deviceBufferSize;
+                buffers = deviceBuffers;
+            }
+            release(before, beforeTaker);
+            AudioCapture fresh;
+            try {
+                fresh = openDevice(recording, perBuffer, buffers);
+            } catch (CaptureException stillGone) {
+                return;
+            }
+            synchronized (lock) {
+                takeFrom(fresh);
+                started = true;
+            }
         }
         announce(LineEvent.Type.START, getLongFramePosition());
     }
@@ -248,37 +298,46 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
     /** Closes the device, from any thread; a read that is waiting returns. Closing again does nothing. */
     @Override
     public void close() {
-        AudioCapture closing;
-        Thread taker;
         boolean wasStarted;
-        synchronized (lock) {
-            if (capture == null) return;
-            closing = capture;
-            taker = pump;
-            wasStarted = started;
-            capture = null;
-            pump = null;
-            started = false;
-            count = 0;
-            lock.notifyAll();
-        }
-        closing.close();
-        if (taker != Thread.currentThread()) {
-            try {
-                taker.join(PUMP_JOIN_MILLIS);
-            } catch (InterruptedException interrupted) {
-                Thread.currentThread().interrupt();
+        synchronized (lifecycle) {
+            AudioCapture closing;
+            Thread taker;
+            synchronized (lock) {
+                if (!open) return;
+                closing = capture;
+                taker = pump;
+                wasStarted = started;
+                open = false;
+                capture = null;
+                pump = null;
+                started = false;
+                count = 0;
+                lock.notifyAll();
             }
+            release(closing, taker);
         }
         mixer.lineClosed(this);
         if (wasStarted) announce(LineEvent.Type.STOP, getLongFramePosition());
         announce(LineEvent.Type.CLOSE, getLongFramePosition());
     }
 
+    // Closes a device the line no longer takes from and lets its thread end. A device that failed
+    // (null) was closed by its thread, which ends by itself.
+    private static void release(AudioCapture device, Thread taker) {
+        if (device == null) return;
+        device.close();
+        if (taker == Thread.currentThread()) return;
+        try {
+            taker.join(PUMP_JOIN_MILLIS);
+        } catch (InterruptedException interrupted) {
+            Thread.currentThread().interrupt();
+        }
+    }
+
     @Override
     public boolean isOpen() {
         synchronized (lock) {
-            return capture != null;
+            return open;
         }
     }
 
@@ -305,7 +364,7 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
     @Override
     public int getBufferSize() {
         synchronized (lock) {
-            return capture != null ? buffer.length : defaultBufferSize(format);
+            return open ? buffer.length : defaultBufferSize(format);
         }
     }
 
