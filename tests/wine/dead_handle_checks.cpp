@@ -96,9 +96,33 @@ void checkRacingRounds(const Voxcap& voxcap) {
           "%d opened, %d ended, %d refused after close", opened, ended, refusedAfter);
 }
 
+
+// Opens that fail are no closes: the addresses of blocks that never became captures must not push
+// a closed capture's address out of those kept from reuse. After one close and 64 refused opens,
+// the next capture must not be reachable through the closed one's handle.
+void checkRefusedOpensKeepClosedAddressesAside(const Voxcap& voxcap) {
+    FakeJni jni;
+    jbyteArray dest = jni.newByteArray(bufferBytes, untouched);
+    jint stale = open(voxcap, jni, bufferBytes, 4);
+    voxcap.nclose(jni.env(), stale);
+    // A mutex holding the buffer event's name makes every open fail once its block is allocated.
+    HANDLE squatter = CreateMutexA(nullptr, FALSE, eventName);
+    int refusedOpens = 0;
+    for (int i = 0; i < 64; ++i) refusedOpens += open(voxcap, jni, bufferBytes, 4) == 0;
+    CloseHandle(squatter);
+    jint fresh = open(voxcap, jni, bufferBytes, 4);
+    bool staleRead = fresh && voxcap.ngetBuffer(jni.env(), stale, dest, 0, bufferBytes) != 1;
+    check(stale && fresh && refusedOpens == 64 && fresh != stale && !staleRead,
+          "refused opens do not let the next capture take a closed capture's address",
+          "stale %ld fresh %ld, %d opens refused, the closed handle %s", stale, fresh, refusedOpens,
+          staleRead ? "read the new capture's audio" : "was refused");
+    voxcap.nclose(jni.env(), fresh);
+}
+
 }  // namespace
 
 void deadHandleChecks(const Voxcap& voxcap) {
     checkNeverOpenedAndClosedHandles(voxcap);
     checkRacingRounds(voxcap);
+    checkRefusedOpensKeepClosedAddressesAside(voxcap);
 }

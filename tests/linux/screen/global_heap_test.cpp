@@ -36,4 +36,20 @@ TEST(GlobalHeap, BlocksOfOtherSizesGetFreshPages) {
     GlobalFree(smaller);
 }
 
+// Blocks live below 2 GiB, in the 1 GiB that the heap maps from: pages kept for later must not
+// take the room that a block of another size needs once everything has been freed.
+TEST(GlobalHeap, FreedLargeBlocksLeaveRoomForABlockOfAnotherSize) {
+    const SIZE_T mib = SIZE_T{1} << 20;
+    void* first = GlobalAlloc(GMEM_FIXED, 600 * mib);
+    void* second = GlobalAlloc(GMEM_FIXED, 300 * mib);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    GlobalFree(first);
+    GlobalFree(second);
+    ASSERT_EQ(host::kernel_census().allocations, 0);
+    void* other = GlobalAlloc(GMEM_FIXED, 500 * mib);
+    EXPECT_NE(other, nullptr) << "nothing is allocated, yet 500 MiB could not be had";
+    GlobalFree(other);
+}
+
 }  // namespace
