@@ -75,6 +75,11 @@ CaptureBlock* new_capture_block() {
     return static_cast<CaptureBlock*>(block);
 }
 
+void discard_capture_block(CaptureBlock* block) {
+    release_capture(block);
+    free_below_2gib(block);
+}
+
 bool publish_capture(CaptureBlock* block) {
     Exclusive hold;
     if (handles.openCount == kMaxOpen) return false;

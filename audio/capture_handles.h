@@ -9,6 +9,10 @@
 // holding such a capture's handle cannot reach the new one; null when there is no memory.
 CaptureBlock* new_capture_block();
 
+// Frees a block that never became a handle (its open failed). Its address was never handed out,
+// so it does not take the place of a closed capture's among the addresses kept from reuse.
+void discard_capture_block(CaptureBlock* block);
+
 // The block's address becomes a handle that ngetBuffer and nclose accept. False when the table
 // of open captures is full; the block is then still the caller's.
 bool publish_capture(CaptureBlock* block);

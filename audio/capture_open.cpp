@@ -21,6 +21,14 @@ void describe_format(CaptureBlock* block) {
     format.cbSize = 0;
 }
 
+// No whole byte in a frame, no channel (in the low 16 bits the device sees) or no samples per
+// second: no PCM format at all. Wine's format converter divides by the frame size and takes the
+// process down on such a format, so it never reaches the device.
+bool describes_frames(jint sampleRate, jint channels, jint bitsPerSample) {
+    uint32_t frameBytes = static_cast<uint32_t>(bitsPerSample / 8) * static_cast<uint32_t>(channels);
+    return sampleRate > 0 && static_cast<WORD>(channels) != 0 && static_cast<WORD>(frameBytes) != 0;
+}
+
 // Asks first whether the device takes the format, so a refusal opens nothing.
 bool open_device(CaptureBlock* block) {
     block->lastResult = waveInOpen(nullptr, WAVE_MAPPER, &block->format, 0, 0, WAVE_FORMAT_QUERY);
@@ -64,6 +72,7 @@ JNIEXPORT jint JNICALL Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(
     JNIEnv*, jclass, jint sampleRate, jint channels, jint bitsPerSample, jint bufferSize, jint bufferCount) {
     // A ring larger than the block holds, or buffers with no room, cannot be recorded into.
     if (bufferCount > kMaxBuffers || (bufferCount > 0 && bufferSize < 1)) return 0;
+    if (!describes_frames(sampleRate, channels, bitsPerSample)) return 0;
 
     CaptureBlock* block = new_capture_block();
     if (!block) return 0;
@@ -81,7 +90,7 @@ JNIEXPORT jint JNICALL Java_com_velk_orvanta_content_client_audio_Voxcap_nopen(
         !publish_capture(block)) {
         // Java gets no handle to a failed capture, so nothing it acquired may outlive this call.
         shut_device(block);
-        leave_capture(block);
+        discard_capture_block(block);
         return 0;
     }
     return handle_of(block);

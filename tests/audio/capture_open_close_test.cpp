@@ -41,10 +41,17 @@ TEST_F(CaptureTest, RefusedFormatOpensNoDevice) {
     EXPECT_EQ(dummy::mic_state().devices, 0);
 }
 
-TEST_F(CaptureTest, RingsThatCannotBeRecordedIntoAreRefusedUpFront) {
+TEST_F(CaptureTest, RingsAndFormatsThatCannotBeRecordedAreRefusedUpFront) {
     EXPECT_EQ(open(256, 257), 0);
     EXPECT_EQ(open(0, 4), 0);
     EXPECT_EQ(open(-5, 4), 0);
+    // No channel, no whole byte in a frame, no rate: the device must never see a frame of 0 bytes.
+    EXPECT_EQ(open(256, 4, 8000, 0, 16), 0);
+    EXPECT_EQ(open(256, 4, 8000, 65536, 16), 0);
+    EXPECT_EQ(open(256, 4, 8000, 1, 4), 0);
+    EXPECT_EQ(open(256, 4, 8000, 2, -3), 0);
+    EXPECT_EQ(open(256, 4, 0, 1, 16), 0);
+    EXPECT_EQ(open(256, 4, -8000, 1, 16), 0);
     EXPECT_EQ(dummy::mic_state().lastFormat.nSamplesPerSec, 0u) << "the device was asked";
 }
 

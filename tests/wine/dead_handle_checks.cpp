@@ -96,7 +96,6 @@ void checkRacingRounds(const Voxcap& voxcap) {
           "%d opened, %d ended, %d refused after close", opened, ended, refusedAfter);
 }
 
-
 // Opens that fail are no closes: the addresses of blocks that never became captures must not push
 // a closed capture's address out of those kept from reuse. After one close and 64 refused opens,
 // the next capture must not be reachable through the closed one's handle.

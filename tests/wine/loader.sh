@@ -12,9 +12,10 @@
 #   WINE             the loader to start a Windows program with
 #   WINE_SERVER      the wineserver, to wait for (-w) or stop (-k) a prefix's programs
 #   WINE_X86_REFUSED empty where x86 programs run; otherwise why they cannot, in plain words
-# A run that already has the answer (a parent script asked) keeps it.
+# A run that already has the answer (a parent script asked) keeps it; a WINE of the user's own
+# (winetricks reads one) is no answer and is replaced.
 
-if [ -z "${WINE:-}" ]; then
+if [ -z "${WINE_X86_REFUSED+set}" ]; then
   # Only a refusal by the kernel counts as "cannot run"; any other failure is left to show
   # itself loudly when the 32-bit loader is used.
   if probe=$(LC_ALL=C /usr/lib/wine/wine --version 2>&1) || ! [[ $probe == *"Exec format error"* ]]; then

@@ -46,7 +46,10 @@ Heap& heap() {
 
 const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
 const size_t largest_block = size_t{1} << 30;
+// Spares are screen-sized: a 3840x2160 picture is 32 MiB. Larger ones would hold on to much of
+// the gigabyte below 2 GiB that every block comes from.
 const size_t smallest_spare = size_t{1} << 20;
+const size_t largest_spare = size_t{64} << 20;
 
 size_t mapped_size(size_t bytes) { return (bytes + page - 1) / page * page + page; }
 
@@ -67,12 +70,17 @@ void* map_pages(size_t size, bool& reused) {
         }
     // Only a hint: the kernel places the block elsewhere when that range is taken.
     void* hint = host::heap_reuses_addresses && h.last_freed_size == size ? h.last_freed : nullptr;
-    return mmap(hint, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    void* mapping = mmap(hint, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    if (mapping != MAP_FAILED) return mapping;
+    // The low addresses are scarce: what the spares hold goes back before a block is refused.
+    for (Heap::Spare& spare : h.spares)
+        if (spare.mapping) munmap(std::exchange(spare.mapping, nullptr), spare.size);
+    return mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
 }
 
 // With the heap's lock held.
 void unmap_pages(Heap& h, char* mapping, size_t size) {
-    if (size >= smallest_spare) {
+    if (size >= smallest_spare && size <= largest_spare) {
         // The older spare gives way.
         Heap::Spare older = h.spares[0];
         h.spares[0] = h.spares[1];

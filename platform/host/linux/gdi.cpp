@@ -12,11 +12,13 @@
 //   the destination as it was; from the screen only that part is requested, since X refuses a
 //   read that leaves the root window. Only SRCCOPY into a memory context is offered (nothing
 //   draws on the screen). Into a monochrome bitmap, white stays white and every other colour
-//   becomes black. FALSE when the screen's format cannot be read, or the server refuses the
-//   read: the bitmap keeps what it held.
+//   becomes black. FALSE when the screen's format cannot be read, or the server refuses a read
+//   made at once: the bitmap keeps what it held.
 // - A copy from the screen into a fresh screen-format bitmap is read from the server when the
-//   bitmap is first used, and then kept: GetDIBits converts it straight into the caller's rows,
-//   and a read the server refuses then leaves the bitmap black, as a failed BitBlt would.
+//   bitmap is first used, and then kept: GetDIBits converts it straight into the caller's rows.
+//   Unlike Windows, the bitmap therefore shows the screen as it was at that first use, not at
+//   the BitBlt, and BitBlt has returned TRUE before the read: one the server refuses leaves the
+//   bitmap black, as a failed BitBlt would. A grab uses the bitmap right after the copy.
 // - GetDIBits writes 32-bit BI_RGB rows (top-down for a negative height) of a header whose
 //   width matches the bitmap, and returns the rows written; the query form (no buffer) and
 //   every other layout fail with 0.
