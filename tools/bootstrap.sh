@@ -7,7 +7,9 @@ packages="make cmake g++ clang libclang-rt-14-dev valgrind python3
   openjdk-17-jdk-headless junit5
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   libpulse-dev libxcb1-dev libxcb-shm0-dev x11-utils openjdk-17-jdk
-  wine32:i386 wine64 wine xvfb xauth pulseaudio pulseaudio-utils espeak-ng sox imagemagick"
+  wine32:i386 wine64 wine xvfb xauth pulseaudio pulseaudio-utils espeak-ng sox imagemagick
+  sway swaybg grim xdg-desktop-portal xdg-desktop-portal-wlr dbus-daemon
+  pipewire pipewire-pulse wireplumber libpipewire-0.3-dev libdbus-1-dev"
 
 missing=""
 for p in $packages; do
