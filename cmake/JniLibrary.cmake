@@ -16,5 +16,6 @@ function(add_jni_library name)
     # Inline code from system headers keeps default visibility; the map hides all but JNI.
     target_link_options(${name} PRIVATE -Wl,--no-undefined
       -Wl,--version-script=${CMAKE_CURRENT_FUNCTION_LIST_DIR}/jni-exports.map)
+    ship_portable(${name})
   endif()
 endfunction()

@@ -15,10 +15,10 @@ classes=$linux/java/orvanta_classes.jar
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 
-# natives FOLDER BUILD FILE...: copies the files and lists them in the folder's index.
+# natives FOLDER FROM FILE...: copies the files out of FROM and lists them in the folder's index.
 natives() {
     dir=$stage/natives/$1
-    from=$2/bin
+    from=$2
     shift 2
     mkdir -p "$dir"
     for file in "$@"; do
@@ -38,10 +38,10 @@ classes=$(realpath "$classes")
 # The class jar's META-INF/services stays; its manifest is replaced below.
 rm -f "$stage/META-INF/MANIFEST.MF"
 
-natives windows-x86 "$win32" Voxcap.dll Deskcap.dll
-natives windows-x86_64 "$win64" Voxcap.dll Deskcap.dll
-# The Linux libraries find the real backend beside them (RPATH $ORIGIN).
-natives linux-x86_64 "$linux" libwinhost-linux.so libVoxcap.so libDeskcap.so
+natives windows-x86 "$win32/bin" Voxcap.dll Deskcap.dll
+natives windows-x86_64 "$win64/bin" Voxcap.dll Deskcap.dll
+# The Linux libraries find the real backend beside them (RPATH $ORIGIN); they ship stripped.
+natives linux-x86_64 "$linux/bin/stripped" libwinhost-linux.so libVoxcap.so libDeskcap.so
 
 # Packaging: the manifest names the module and the version (the version also names the folder
 # the natives are extracted to); the sources and their javadoc go beside the jar.

@@ -9,7 +9,7 @@ packages="make cmake g++ clang libclang-rt-14-dev valgrind python3
   libpulse-dev libxcb1-dev libxcb-shm0-dev x11-utils openjdk-17-jdk
   wine32:i386 wine64 wine xvfb xauth pulseaudio pulseaudio-utils espeak-ng sox imagemagick
   sway swaybg grim xdg-desktop-portal xdg-desktop-portal-wlr dbus-daemon
-  pipewire pipewire-pulse wireplumber libpipewire-0.3-dev libdbus-1-dev"
+  pipewire pipewire-pulse wireplumber libpipewire-0.3-dev libdbus-1-dev debootstrap"
 
 missing=""
 for p in $packages; do
