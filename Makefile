@@ -4,7 +4,7 @@
 
 DIST := dist
 
-.PHONY: all demo test bench bootstrap build build-host build-linux build-win32 build-win64 jar test-host test-linux \
+.PHONY: all demo test bench bootstrap build build-host build-linux build-linux-aarch64 build-win32 build-win64 jar test-host test-linux test-linux-aarch64 \
         test-sanitizers test-win32 test-win64 test-java test-fuzz test-valgrind clean
 
 all: build
@@ -16,9 +16,9 @@ build-host: bootstrap
 	cmake --preset host >/dev/null
 	cmake --build --preset host
 
-build-linux: bootstrap
-	cmake --preset linux >/dev/null
-	cmake --build --preset linux
+build-linux build-linux-aarch64: build-%: bootstrap
+	cmake --preset $* >/dev/null
+	cmake --build --preset $*
 
 # The Windows DLLs, for 32-bit (x86) and 64-bit (x86-64) Java VMs, and the demo program.
 build-win32 build-win64: build-%: bootstrap
@@ -27,7 +27,7 @@ build-win32 build-win64: build-%: bootstrap
 	mkdir -p $(DIST)/$*
 	cp build/$*/bin/Voxcap.dll build/$*/bin/Deskcap.dll build/$*/bin/capture-demo.exe $(DIST)/$*/
 
-build: build-host build-linux build-win32 build-win64
+build: build-host build-linux build-linux-aarch64 build-win32 build-win64
 
 test-host: build-host
 	ctest --preset host
@@ -37,6 +37,10 @@ test-linux: build-linux
 	tests/env/devices.sh --tone 7 -- ctest --preset linux
 	cmake --preset linux-asan >/dev/null && cmake --build --preset linux-asan
 	tests/env/devices.sh --tone 7 -- ctest --preset linux-asan
+
+# The arm64 build is checked by its files here; its JVM tests run emulated (test-java).
+test-linux-aarch64: build-linux-aarch64
+	ctest --preset linux-aarch64
 
 test-sanitizers: bootstrap
 	for p in host-asan host-tsan; do \
@@ -49,7 +53,7 @@ test-win32 test-win64: test-%: build-%
 	tests/wine/run.sh build/$*/bin $(if $(filter win64,$*),x86-64,x86)
 
 jar: build
-	java/build-jar.sh build/linux build/win32 build/win64 $(DIST)/orvanta-natives.jar
+	java/build-jar.sh build/linux build/linux-aarch64 build/win32 build/win64 $(DIST)/orvanta-natives.jar
 
 test-java: jar
 	java/run-tests.sh build/host $(DIST)/orvanta-natives.jar
@@ -65,7 +69,7 @@ test-fuzz: bootstrap
 test-valgrind: build-host
 	tools/valgrind.sh build/host
 
-test: test-host test-linux test-win32 test-win64 test-sanitizers test-fuzz test-valgrind test-java
+test: test-host test-linux test-linux-aarch64 test-win32 test-win64 test-sanitizers test-fuzz test-valgrind test-java
 
 bench: build
 	bench/run.sh build/host build/win32 build/win64

@@ -1,15 +1,17 @@
 #!/bin/sh
 # Assembles the client jar: the Java classes and the native libraries of every platform, in the
 # folders where NativeLoader looks for them.
-#   java/build-jar.sh [LINUX_BUILD] [WIN32_BUILD] [WIN64_BUILD] [OUT_JAR]
-# Defaults: build/linux build/win32 build/win64 dist/orvanta-natives.jar. All builds must be done. The Linux
-# build is the real backend (preset linux); the simulated machine never goes into the jar.
+#   java/build-jar.sh [LINUX_BUILD] [LINUX_AARCH64_BUILD] [WIN32_BUILD] [WIN64_BUILD] [OUT_JAR]
+# Defaults: build/linux build/linux-aarch64 build/win32 build/win64 dist/orvanta-natives.jar. All
+# builds must be done. The Linux builds are the real backend (presets linux, linux-aarch64); the
+# simulated machine never goes into the jar.
 set -eu
 
 linux=${1:-build/linux}
-win32=${2:-build/win32}
-win64=${3:-build/win64}
-out=${4:-dist/orvanta-natives.jar}
+linux_aarch64=${2:-build/linux-aarch64}
+win32=${3:-build/win32}
+win64=${4:-build/win64}
+out=${5:-dist/orvanta-natives.jar}
 
 classes=$linux/java/orvanta_classes.jar
 stage=$(mktemp -d)
@@ -42,6 +44,7 @@ natives windows-x86 "$win32/bin" Voxcap.dll Deskcap.dll
 natives windows-x86_64 "$win64/bin" Voxcap.dll Deskcap.dll
 # The Linux libraries find the real backend beside them (RPATH $ORIGIN); they ship stripped.
 natives linux-x86_64 "$linux/bin/stripped" libwinhost-linux.so libVoxcap.so libDeskcap.so
+natives linux-aarch64 "$linux_aarch64/bin/stripped" libwinhost-linux.so libVoxcap.so libDeskcap.so
 
 # Packaging: the manifest names the module and the version (the version also names the folder
 # the natives are extracted to); the sources and their javadoc go beside the jar.

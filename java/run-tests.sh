@@ -67,14 +67,33 @@ run "natives from the jar, real devices" "$here/../tests/env/devices.sh --tone 7
     com.velk.orvanta.content.client.natives.JarLoadingTest \
     com.velk.orvanta.content.client.natives.ExtractionTest \
     com.velk.orvanta.content.client.audio.JavaSoundRecordingTest \
-    com.velk.orvanta.content.client.audio.SilentSourceTest
+    com.velk.orvanta.content.client.audio.SilentSourceTest \
+    com.velk.orvanta.content.client.appshare.PaintedScreenTest
+run "natives from the jar, no sound server" "$here/../tests/env/devices.sh --no-sound --" "$jar" "$work/empty" \
+    com.velk.orvanta.content.client.audio.NoMicrophoneTest
 # Its sound server dies and does not come back, so it has devices of its own.
 run "natives from the jar, a sound server that dies" "$here/../tests/env/devices.sh --tone 7 --" "$jar" "$work/empty" \
     com.velk.orvanta.content.client.audio.SoundServerDeathTest
 
+# The same jar in an arm64 JVM, emulated: its linux-aarch64 natives against the same servers. Java
+# runs 6-8x slower there, so this is the chosen few: the tone without a break, the loader's choice,
+# a pixel-exact grab, and no sound server.
+skipped=0
+if reason=$("$here/../tests/env/arm64.sh" --check); then
+    run "natives from the jar, real devices, arm64 JVM (emulated)" \
+        "$here/../tests/env/devices.sh --tone 7 -- $here/../tests/env/arm64.sh" "$jar" "$work/empty" \
+        com.velk.orvanta.content.client.natives.JarLoadingTest \
+        com.velk.orvanta.content.client.appshare.PaintedScreenTest
+    run "natives from the jar, no sound server, arm64 JVM (emulated)" \
+        "$here/../tests/env/devices.sh --no-sound -- $here/../tests/env/arm64.sh" "$jar" "$work/empty" \
+        com.velk.orvanta.content.client.audio.NoMicrophoneTest
+else
+    echo "SKIPPED natives from the jar, arm64 JVM (emulated): $reason"
+    skipped=$((skipped + 1))
+fi
+
 # The same jar on the oldest system we build for, Debian 11 (glibc 2.31, the GCC 10 C++ runtime),
 # in its own JVM; the files it needs are staged where it can see them (tests/env/bullseye.sh).
-skipped=0
 if reason=$("$here/../tests/env/bullseye.sh" --check); then
     cp "$jar" "$junit" "$work/"
     jar=$work/$(basename "$jar") junit=$work/$(basename "$junit")
@@ -87,7 +106,7 @@ if reason=$("$here/../tests/env/bullseye.sh" --check); then
         com.velk.orvanta.content.client.appshare.RobotComparisonTest
 else
     echo "SKIPPED natives from the jar, Debian 11: $reason"
-    skipped=1
+    skipped=$((skipped + 1))
 fi
 
 echo "$passed passed, $failed failed$([ "$skipped" = 0 ] || echo ", $skipped skipped")"

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "kernel.h"
+#include "low_pages.h"
 
 namespace {
 
@@ -68,14 +69,13 @@ void* map_pages(size_t size, bool& reused) {
             reused = true;
             return std::exchange(spare.mapping, nullptr);
         }
-    // Only a hint: the kernel places the block elsewhere when that range is taken.
     void* hint = host::heap_reuses_addresses && h.last_freed_size == size ? h.last_freed : nullptr;
-    void* mapping = mmap(hint, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    void* mapping = host::map_low_pages(hint, size);
     if (mapping != MAP_FAILED) return mapping;
     // The low addresses are scarce: what the spares hold goes back before a block is refused.
     for (Heap::Spare& spare : h.spares)
         if (spare.mapping) munmap(std::exchange(spare.mapping, nullptr), spare.size);
-    return mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    return host::map_low_pages(nullptr, size);
 }
 
 // With the heap's lock held.

@@ -8,6 +8,9 @@ import com.velk.orvanta.content.client.TestTone;
 import com.velk.orvanta.content.client.appshare.ScreenCapture;
 import com.velk.orvanta.content.client.audio.AudioCapture;
 import java.io.File;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+import java.nio.file.Files;
 import java.util.Collections;
 import org.junit.jupiter.api.Test;
 
@@ -41,5 +44,19 @@ class JarLoadingTest {
                 MappedLibraries.named(library), library);
         }
         assertTrue(MappedLibraries.named("libwinhost-dummy.so").isEmpty(), "the simulated machine was loaded");
+    }
+
+    @Test
+    void theLibrariesLoadedAreBuiltForThisProcessor() throws Exception {
+        // ELF e_machine: 62 is x86-64, 183 is AArch64.
+        String arch = System.getProperty("os.arch");
+        int machine = arch.equals("amd64") || arch.equals("x86_64") ? 62 : arch.equals("aarch64") ? 183 : -1;
+        AudioCapture.open(TestTone.RATE, 1, 16, 1600, 2).close();
+        ScreenCapture.grab(0, 0, 1, 1);
+        for (String library : new String[] {"libVoxcap.so", "libDeskcap.so", "libwinhost-linux.so"}) {
+            ByteBuffer header = ByteBuffer.wrap(Files.readAllBytes(MappedLibraries.named(library).get(0).toPath()))
+                .order(ByteOrder.LITTLE_ENDIAN);
+            assertEquals(machine, header.getShort(18), library + " on " + arch);
+        }
     }
 }
