@@ -1,6 +1,5 @@
 #include "pulse_connection.h"
 
-#include <algorithm>
 #include <mutex>
 
 namespace pulse {
@@ -28,12 +27,7 @@ void Connection::Deadline::on_time(pa_mainloop_api*, pa_time_event*, const struc
     deadline.connection_.wake();
 }
 
-void Connection::on_state(pa_context* context, void* userdata) {
-    auto& connection = *static_cast<Connection*>(userdata);
-    if (!PA_CONTEXT_IS_GOOD(connection.pa.context_get_state(context)))
-        for (User* user : connection.users_) user->connection_lost();
-    connection.wake();
-}
+void Connection::on_state(pa_context*, void* userdata) { static_cast<Connection*>(userdata)->wake(); }
 
 bool Connection::connect(pa_usec_t deadline_us) {
     loop_ = pa.threaded_mainloop_new();
@@ -72,8 +66,6 @@ bool Connection::failed() {
     unlock();
     return !good;
 }
-
-void Connection::detach(User* user) { users_.erase(std::find(users_.begin(), users_.end(), user)); }
 
 Connection* Connection::acquire(pa_usec_t deadline_us) {
     const Api* api = pulse::api();

@@ -28,11 +28,9 @@ std::atomic_ref<DWORD> flags_of(WAVEHDR* header) { return std::atomic_ref<DWORD>
 // arrived, so a fragment is at most this share of a second, whatever the buffers' size.
 constexpr DWORD kFragmentsPerSecond = 10;
 
-struct Device final : pulse::Connection::User {
+struct Device {
     Device(pulse::Connection& shared, HANDLE notice, DWORD bytes_per_second)
         : connection(shared), pa(shared.pa), event(notice), longest_fragment(bytes_per_second / kFragmentsPerSecond) {}
-
-    void connection_lost() override;
 
     pulse::Connection& connection;
     const pulse::Api& pa;
@@ -95,8 +93,6 @@ void lose(Device& dev) {
     return_all(dev);
 }
 
-void Device::connection_lost() { lose(*this); }
-
 void on_stream_state(pa_stream* stream, void* userdata) {
     Device& dev = *static_cast<Device*>(userdata);
     if (!PA_STREAM_IS_GOOD(dev.pa.stream_get_state(stream))) lose(dev);
@@ -111,7 +107,6 @@ pa_buffer_attr fragments_of(uint32_t bytes) {
 // Connects a corked record stream from the default source; the fragment size follows the
 // buffers once they are known (at start). The loop must be locked.
 bool connect(Device& dev, const pa_sample_spec& spec, const pa_channel_map& map) {
-    dev.connection.attach(&dev);
     dev.stream = dev.pa.stream_new(dev.connection.context(), "waveIn", &spec, &map);
     if (!dev.stream) return false;
     dev.pa.stream_set_state_callback(dev.stream, on_stream_state, &dev);
@@ -138,7 +133,6 @@ void disconnect(Device& dev) {
         dev.pa.stream_disconnect(dev.stream);
         dev.pa.stream_unref(dev.stream);
     }
-    dev.connection.detach(&dev);
     dev.connection.unlock();
     dev.connection.release();
 }
