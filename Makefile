@@ -32,11 +32,14 @@ build: build-host build-linux build-linux-aarch64 build-win32 build-win64
 test-host: build-host
 	ctest --preset host
 
-# The real backend records from the test environment's microphone, also under ASan + UBSan.
+# The real backend records from the test environment's microphone, also under ASan + UBSan; its
+# audio tests run again with the microphone on PipeWire (pipewire-pulse).
 test-linux: build-linux
 	tests/env/devices.sh --tone 7 -- ctest --preset linux
+	tests/env/devices.sh --tone 7 --pipewire -- ctest --preset linux -L audio
 	cmake --preset linux-asan >/dev/null && cmake --build --preset linux-asan
 	tests/env/devices.sh --tone 7 -- ctest --preset linux-asan
+	tests/env/devices.sh --tone 7 --pipewire -- ctest --preset linux-asan -L audio
 
 # The arm64 build is checked by its files here; its JVM tests run emulated (test-java).
 test-linux-aarch64: build-linux-aarch64

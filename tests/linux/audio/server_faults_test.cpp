@@ -1,7 +1,6 @@
 // The real backend when the server misbehaves or the source goes silent or away, through the
 // exported functions and waveIn*: nothing may hang, and every close gives back the device and
 // its server connection (a file descriptor and a loop thread) before it returns.
-#include <dirent.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -18,24 +17,12 @@
 #include "elapsed.h"
 #include "microphone_fixture.h"
 #include "private_server.h"
+#include "process_census.h"
 
 namespace {
 
 // 8000 Hz mono 16-bit: 16 000 bytes a second.
 constexpr jint kSecond = 16000;
-
-int entriesIn(const char* folder) {
-    DIR* dir = opendir(folder);
-    int count = 0;
-    while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
-    closedir(dir);
-    return count;
-}
-
-struct ProcessCensus {
-    int fds = entriesIn("/proc/self/fd");
-    int threads = entriesIn("/proc/self/task");
-};
 
 // 8000 Hz mono 16-bit, on the environment's server or on one of the test's own.
 class ServerFaultTest : public MicrophoneTest {
@@ -113,6 +100,49 @@ TEST_F(ServerFaultTest, CloseBesideAServerThatStoppedAnsweringStaysBounded) {
     EXPECT_TRUE(returned) << "close waited for the stopped server";
     EXPECT_LT(ms, 1000);
     EXPECT_EQ(after.fds, before.fds) << "the connection outlived close";
+}
+
+// Captures share the server connection, so they lose it together: every reader is woken, and the
+// next open, while they are still open, connects afresh instead of reusing the dead connection.
+TEST_F(ServerFaultTest, ServerKilledBeneathSeveralCapturesWakesEveryReaderAndTheNextOpenReconnects) {
+    constexpr int kCaptures = 3;
+    jint handles[kCaptures];
+    std::atomic<jint> last[kCaptures];
+    std::vector<std::thread> readers;
+    auto ended = [&] { return last[0] != -1 && last[1] != -1 && last[2] != -1; };
+    {
+        PrivateServer server(true);
+        ASSERT_TRUE(server.running());
+        for (int i = 0; i < kCaptures; ++i) {
+            handles[i] = open(1600, 4);
+            ASSERT_NE(handles[i], 0);
+            last[i] = -1;
+        }
+        for (int i = 0; i < kCaptures; ++i)
+            readers.emplace_back([&, i, dest = jni.newByteArray(1600)] {
+                jint r;
+                while ((r = read(handles[i], dest, 1600)) == 0) {
+                }
+                last[i] = r;
+            });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        server.kill();
+        for (int i = 0; i < 100 && !ended(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_TRUE(ended()) << "a reader was not woken";
+    }
+    if (!ended())
+        for (jint handle : handles) close(handle);  // wakes them, so that the test ends
+    for (std::thread& reader : readers) reader.join();
+    for (auto& result : last) EXPECT_EQ(result, 6) << "MMSYSERR_NODRIVER from the re-queue";
+
+    PrivateServer next(true);
+    ASSERT_TRUE(next.running());
+    jint fresh = open(1600, 4);
+    EXPECT_NE(fresh, 0) << "the open took the dead connection";
+    jbyteArray dest = jni.newByteArray(1600);
+    EXPECT_EQ(read(fresh, dest, 1600), 0);
+    close(fresh);
+    for (jint handle : handles) close(handle);
 }
 
 // A server that takes the connection and never says a word: open gives up at its deadline.
