@@ -45,15 +45,23 @@ fi
 reason=$(make_root) || { echo "bullseye: $reason" >&2; exit 1; }
 
 # A mount namespace of its own: nothing stays mounted when the command ends, however it ends.
-exec unshare --mount --propagation private /bin/sh -euc '
+# Inside a chroot "/" is no mount point and its propagation cannot be made private; the mounts are
+# then taken down on the way out (with the command's end or its signal).
+propagation=private
+unshare --mount --propagation private true 2>/dev/null || propagation=unchanged
+exec unshare --mount --propagation $propagation /bin/sh -euc '
   root=$1 java_home=$2
   shift 2
+  mounts="$root/dev $root/proc $root/tmp"
+  trap "umount -R \$mounts 2>/dev/null || true" EXIT
+  trap "exit 143" TERM HUP INT
   mount --rbind /dev "$root/dev"
   mount -t proc proc "$root/proc"
   mount --bind /tmp "$root/tmp"
   if [ -n "${TMPDIR:-}" ] && [ "$TMPDIR" != /tmp ]; then
     mkdir -p "$root$TMPDIR"
     mount --bind "$TMPDIR" "$root$TMPDIR"
+    mounts="$root$TMPDIR $mounts"
   fi
-  PATH=$java_home/bin:/usr/bin:/bin exec /usr/sbin/chroot "$root" "$@"
+  PATH=$java_home/bin:/usr/bin:/bin /usr/sbin/chroot "$root" "$@"
 ' bullseye "$root" "$java_home" "$@"
