@@ -6,6 +6,9 @@
 #   --speak TEXT   TEXT spoken by espeak-ng at 16000 Hz, then a second of silence, over and over
 #   --no-sound     no sound server at all: the machine has no recording device
 # --screen sets the screen (default 1024x768x24); --no-shm starts Xvfb without MIT-SHM.
+# --wayland COLOUR gives a headless Wayland desktop instead of Xvfb (wayland_desktop.sh): one
+#   output of the --screen size filled with COLOUR (#rrggbb), the desktop portal's ScreenCast over
+#   PipeWire, and no X server at all.
 # COMMAND sees DISPLAY, HOME, XDG_RUNTIME_DIR, PULSE_SERVER (the server's socket, or a missing one
 # with --no-sound), PULSE_CLIENTCONFIG (autospawn off) and DEVICES_DIR (a scratch folder). It runs
 # in a process group of its own. Everything started here is stopped on exit, failure or
@@ -19,6 +22,7 @@ period=7
 phrase=
 screen=1024x768x24
 xvfb_options=()
+wayland=
 while [ $# -gt 0 ]; do
   case $1 in
     --tone) sound=tone period=$2; shift 2 ;;
@@ -26,6 +30,7 @@ while [ $# -gt 0 ]; do
     --no-sound) sound=none; shift ;;
     --screen) screen=$2; shift 2 ;;
     --no-shm) xvfb_options+=(-extension MIT-SHM); shift ;;
+    --wayland) wayland=$2; shift 2 ;;
     --) shift; break ;;
     -*) echo "devices.sh: unknown option $1" >&2; exit 2 ;;
     *) break ;;
@@ -71,12 +76,21 @@ echo "autospawn = no" >"$D/client.conf"
 export PULSE_CLIENTCONFIG=$D/client.conf PULSE_SERVER=unix:$D/run/pulse/native
 # Nor a session bus: an unset address would make D-Bus clients launch a daemon that outlives us.
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$D/no-session-bus
-unset DISPLAY
+# Nor a desktop of the caller's: the screen is ours alone.
+unset DISPLAY WAYLAND_DISPLAY XDG_SESSION_TYPE XDG_CURRENT_DESKTOP
 
-Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -noreset "${xvfb_options[@]}" 3>"$D/display" >"$D/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for 20 grep -q . "$D/display" || { cat "$D/xvfb.log" >&2; log "Xvfb did not start"; exit 1; }
-export DISPLAY=:$(head -n 1 "$D/display")
+if [ -n "$wayland" ]; then
+  . "$here/wayland_desktop.sh"
+  start_session_bus
+  start_pipewire
+  size=${screen%x*}
+  start_wayland_desktop "$size" "$wayland"
+else
+  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -noreset "${xvfb_options[@]}" 3>"$D/display" >"$D/xvfb.log" 2>&1 &
+  pids+=($!)
+  wait_for 20 grep -q . "$D/display" || { cat "$D/xvfb.log" >&2; log "Xvfb did not start"; exit 1; }
+  export DISPLAY=:$(head -n 1 "$D/display")
+fi
 
 if [ "$sound" != none ]; then
   raw=$D/signal.raw
