@@ -8,7 +8,8 @@
 # --screen sets the screen (default 1024x768x24); --no-shm starts Xvfb without MIT-SHM.
 # --wayland COLOUR gives a headless Wayland desktop instead of Xvfb (wayland_desktop.sh): one
 #   output of the --screen size filled with COLOUR (#rrggbb), the desktop portal's ScreenCast over
-#   PipeWire, and no X server at all.
+#   PipeWire, and no X server at all. --screencast none starts the portal without its ScreenCast
+#   backend, --screencast decline with one whose chooser picks nothing, as a user who cancels.
 # COMMAND sees DISPLAY, HOME, XDG_RUNTIME_DIR, PULSE_SERVER (the server's socket, or a missing one
 # with --no-sound), PULSE_CLIENTCONFIG (autospawn off) and DEVICES_DIR (a scratch folder). It runs
 # in a process group of its own. Everything started here is stopped on exit, failure or
@@ -23,6 +24,7 @@ phrase=
 screen=1024x768x24
 xvfb_options=()
 wayland=
+screencast=grant
 while [ $# -gt 0 ]; do
   case $1 in
     --tone) sound=tone period=$2; shift 2 ;;
@@ -31,6 +33,7 @@ while [ $# -gt 0 ]; do
     --screen) screen=$2; shift 2 ;;
     --no-shm) xvfb_options+=(-extension MIT-SHM); shift ;;
     --wayland) wayland=$2; shift 2 ;;
+    --screencast) screencast=$2; shift 2 ;;
     --) shift; break ;;
     -*) echo "devices.sh: unknown option $1" >&2; exit 2 ;;
     *) break ;;
@@ -84,7 +87,7 @@ if [ -n "$wayland" ]; then
   start_session_bus
   start_pipewire
   size=${screen%x*}
-  start_wayland_desktop "$size" "$wayland"
+  start_wayland_desktop "$size" "$wayland" "$screencast"
 else
   Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -noreset "${xvfb_options[@]}" 3>"$D/display" >"$D/xvfb.log" 2>&1 &
   pids+=($!)

@@ -6,9 +6,10 @@
 # sway will not run as root: it runs as nobody, in folders that uid can reach.
 wayland_uid=65534
 
-# start_wayland_desktop WIDTHxHEIGHT COLOUR
+# start_wayland_desktop WIDTHxHEIGHT COLOUR grant|decline|none
+# Leaves the pid of sway in $D/sway.pid, for tests that take the compositor away.
 start_wayland_desktop() {
-  local size=$1 colour=$2 here
+  local size=$1 colour=$2 screencast=$3 here
   here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
   chmod 755 "$D"
   mkdir -p "$D/sway-run"
@@ -25,6 +26,7 @@ CONF
     WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
     setpriv --reuid=$wayland_uid --regid=$wayland_uid --clear-groups sway -c "$D/sway.conf" >"$D/sway.log" 2>&1 &
   pids+=($!)
+  echo $! >"$D/sway.pid"
   wait_for 10 sh -c "ls '$D/sway-run' | grep -q '^wayland-[0-9]*\$'" &&
     wait_for 10 sh -c "ls '$D/sway-run' | grep -q '^sway-ipc'" || { cat "$D/sway.log" >&2; log "sway did not start"; exit 1; }
   local socket ipc
@@ -36,9 +38,11 @@ CONF
 
   cc -shared -fPIC -O2 -o "$D/screencopy_dmabuf_shim.so" "$here/screencopy_dmabuf_shim.c"
   mkdir -p "$D/home/.config/xdg-desktop-portal-wlr"
-  printf '[screencast]\noutput_name=HEADLESS-1\nmax_fps=30\nchooser_type=none\n' \
+  local chooser=$'output_name=HEADLESS-1\nchooser_type=none'
+  [ "$screencast" = decline ] && chooser=$'chooser_type=dmenu\nchooser_cmd=true'
+  printf '[screencast]\nmax_fps=30\n%s\n' "$chooser" \
     >"$D/home/.config/xdg-desktop-portal-wlr/config"
-  start_screencast_backend
+  [ "$screencast" = none ] || start_screencast_backend
   /usr/libexec/xdg-desktop-portal >"$D/portal.log" 2>&1 &
   pids+=($!)
   wait_for 10 bus_has org.freedesktop.portal.Desktop || { cat "$D/portal.log" >&2; log "the desktop portal did not start"; exit 1; }
@@ -49,14 +53,12 @@ bus_has() {
     grep -q 'boolean true'
 }
 
-# The portal's ScreenCast backend, with the workaround for its DMA-BUF bug. Tests restart it
-# (a second session on an unchanged screen gets no first frame from the same backend) and
-# stop it, through its pid in $D/screencast.pid.
+# The portal's ScreenCast backend, with the workaround for its DMA-BUF bug. Only its first
+# session reliably gets a first frame of a still screen: tests open one per desktop.
 start_screencast_backend() {
   LD_PRELOAD=$D/screencopy_dmabuf_shim.so XDG_CONFIG_HOME=$D/home/.config \
     /usr/libexec/xdg-desktop-portal-wlr >"$D/portal-wlr.log" 2>&1 &
   pids+=($!)
-  echo $! >"$D/screencast.pid"
   wait_for 10 bus_has org.freedesktop.impl.portal.desktop.wlr || { cat "$D/portal-wlr.log" >&2; log "xdg-desktop-portal-wlr did not start"; exit 1; }
 }
 
@@ -84,6 +86,7 @@ CONF
 start_pipewire() {
   pipewire >"$D/pipewire.log" 2>&1 &
   pids+=($!)
+  echo $! >"$D/pipewire.pid"
   wait_for 10 test -S "$D/run/pipewire-0" || { cat "$D/pipewire.log" >&2; log "PipeWire did not start"; exit 1; }
   wireplumber >"$D/wireplumber.log" 2>&1 &
   pids+=($!)

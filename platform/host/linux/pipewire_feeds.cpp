@@ -27,6 +27,8 @@ struct Feeds::Stream {
     int width = 0, height = 0;
     std::shared_ptr<const Frame> latest;
     std::shared_ptr<Frame> spare;  // the frame before, reused once no grab holds it
+    bool streamed = false;
+    std::atomic<DWORD> paused_since{0};  // when it paused after streaming, or 0
 
     void keep(const spa_buffer& buffer);
 };
@@ -78,6 +80,8 @@ void on_process(void* data) {
 void on_state_changed(void* data, pw_stream_state, pw_stream_state state, const char*) {
     auto* s = static_cast<Feeds::Stream*>(data);
     if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) s->owner->fail_from_loop();
+    s->paused_since = state == PW_STREAM_STATE_PAUSED && s->streamed ? GetTickCount() | 1 : 0;
+    s->streamed = s->streamed || state == PW_STREAM_STATE_STREAMING;
 }
 
 void on_core_error(void* data, uint32_t id, int, int, const char*) {
@@ -201,6 +205,17 @@ Feeds::~Feeds() {
     if (loop->core) p.core_disconnect(loop->core);
     if (loop->context) p.context_destroy(loop->context);
     p.thread_loop_destroy(loop->thread);
+}
+
+// A stream pauses while the format changes, for milliseconds; one that stays paused has lost its
+// producer (the portal's backend went away with the compositor, or the cast ended).
+bool Feeds::broken() const {
+    if (failed) return true;
+    for (const auto& s : streams) {
+        const DWORD since = s->paused_since;
+        if (since && GetTickCount() - since > lost_producer_ms) return true;
+    }
+    return false;
 }
 
 void Feeds::fail_from_loop() {

@@ -12,20 +12,10 @@
 #include <mutex>
 #include <vector>
 
+#include "monitor_frames.h"
 #include "portal_session.h"
 
 namespace portal {
-
-struct Frame {
-    int width = 0, height = 0;
-    std::vector<uint32_t> pixels;  // rows from the top, no padding
-};
-
-// A monitor's latest frame where the portal placed it on the desktop.
-struct Placed {
-    int x, y;
-    std::shared_ptr<const Frame> frame;
-};
 
 class Feeds {
 public:
@@ -37,8 +27,10 @@ public:
     Feeds& operator=(const Feeds&) = delete;
 
     std::vector<Placed> latest();
-    // PipeWire went away, or a stream ended (the compositor or the portal closed it).
-    bool broken() const { return failed; }
+    // PipeWire went away, or a stream ended or stayed paused for lost_producer_ms (the
+    // compositor or the portal closed it).
+    bool broken() const;
+    static const unsigned lost_producer_ms = 1000;
 
     // Called on the loop thread when PipeWire or a stream ends.
     void fail_from_loop();
