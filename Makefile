@@ -32,11 +32,17 @@ build: build-host build-linux build-win32 build-win64
 test-host: build-host
 	ctest --preset host
 
-# The real backend records from the test environment's microphone, also under ASan + UBSan.
+# The real backend records from the test environment's microphone, also under ASan + UBSan; its
+# audio tests run again with the microphone on PipeWire (pipewire-pulse), its screen tests again
+# on a Wayland desktop (the desktop portal's ScreenCast).
 test-linux: build-linux
 	tests/env/devices.sh --tone 7 -- ctest --preset linux
+	tests/env/devices.sh --tone 7 --pipewire -- ctest --preset linux -L audio
+	tests/linux/screen/wayland_suite.sh build/linux
 	cmake --preset linux-asan >/dev/null && cmake --build --preset linux-asan
 	tests/env/devices.sh --tone 7 -- ctest --preset linux-asan
+	tests/env/devices.sh --tone 7 --pipewire -- ctest --preset linux-asan -L audio
+	tests/linux/screen/wayland_suite.sh build/linux-asan
 
 test-sanitizers: bootstrap
 	for p in host-asan host-tsan; do \

@@ -1,14 +1,17 @@
 #!/bin/bash
-# devices.sh [--tone PERIOD | --speak TEXT | --no-sound] [--screen WxHxD] [--no-shm] [--] COMMAND...
+# devices.sh [--tone PERIOD | --speak TEXT | --no-sound] [--pipewire] [--screen WxHxD] [--no-shm]
+#            [--wayland COLOUR [--screencast none|decline]] [--] COMMAND...
 # Runs COMMAND with a virtual screen (Xvfb) and a virtual microphone: a private PulseAudio whose
 # default source is a pipe fed in real time with mono 16-bit audio:
 #   --tone PERIOD  a sine whose period is PERIOD samples at 8000 Hz (the default, PERIOD 7)
 #   --speak TEXT   TEXT spoken by espeak-ng at 16000 Hz, then a second of silence, over and over
 #   --no-sound     no sound server at all: the machine has no recording device
+# --pipewire serves the microphone from PipeWire instead (pipewire-pulse, with WirePlumber and a
+# session bus of its own), as a Wayland desktop does; COMMAND then sees DBUS_SESSION_BUS_ADDRESS.
 # --screen sets the screen (default 1024x768x24); --no-shm starts Xvfb without MIT-SHM.
 # --wayland COLOUR gives a headless Wayland desktop instead of Xvfb (wayland_desktop.sh): one
 #   output of the --screen size filled with COLOUR (#rrggbb), the desktop portal's ScreenCast over
-#   PipeWire, and no X server at all. --screencast none starts the portal without its ScreenCast
+#   PipeWire, the microphone on that PipeWire (as --pipewire), and no X server at all. --screencast none starts the portal without its ScreenCast
 #   backend, --screencast decline with one whose chooser picks nothing, as a user who cancels.
 # COMMAND sees DISPLAY, HOME, XDG_RUNTIME_DIR, PULSE_SERVER (the server's socket, or a missing one
 # with --no-sound), PULSE_CLIENTCONFIG (autospawn off) and DEVICES_DIR (a scratch folder). It runs
@@ -19,6 +22,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 rate=8000
 sound=tone
+server=pulseaudio
 period=7
 phrase=
 screen=1024x768x24
@@ -30,6 +34,7 @@ while [ $# -gt 0 ]; do
     --tone) sound=tone period=$2; shift 2 ;;
     --speak) sound=speak phrase=$2 rate=16000; shift 2 ;;
     --no-sound) sound=none; shift ;;
+    --pipewire) server=pipewire; shift ;;
     --screen) screen=$2; shift 2 ;;
     --no-shm) xvfb_options+=(-extension MIT-SHM); shift ;;
     --wayland) wayland=$2; shift 2 ;;
@@ -39,9 +44,9 @@ while [ $# -gt 0 ]; do
     *) break ;;
   esac
 done
-[ $# -gt 0 ] || { echo "usage: devices.sh [--tone PERIOD | --speak TEXT | --no-sound] [--screen WxHxD] [--no-shm] [--] COMMAND..." >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: devices.sh [--tone PERIOD | --speak TEXT | --no-sound] [--pipewire] [--screen WxHxD] [--no-shm] [--wayland COLOUR [--screencast none|decline]] [--] COMMAND..." >&2; exit 2; }
 
-log() { echo "devices: $*" >&2; }
+source "$here/daemons.sh"
 
 D=$(mktemp -d "${TMPDIR:-/tmp}/devices.XXXXXX")
 pids=()
@@ -60,17 +65,6 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 
-# Polls COMMAND every 0.1 s for up to SECONDS.
-wait_for() {
-  local seconds=$1 tries
-  shift
-  for ((tries = seconds * 10; tries > 0; tries--)); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 mkdir -p "$D/home" "$D/run"
 chmod 700 "$D/run"
 export HOME=$D/home XDG_RUNTIME_DIR=$D/run DEVICES_DIR=$D
@@ -82,12 +76,16 @@ export DBUS_SESSION_BUS_ADDRESS=unix:path=$D/no-session-bus
 # Nor a desktop of the caller's: the screen is ours alone.
 unset DISPLAY WAYLAND_DISPLAY XDG_SESSION_TYPE XDG_CURRENT_DESKTOP
 
-if [ -n "$wayland" ]; then
-  . "$here/wayland_desktop.sh"
+# A Wayland desktop's screen cast and microphone both come from its PipeWire.
+[ -n "$wayland" ] && server=pipewire
+if [ "$server" = pipewire ] && { [ "$sound" != none ] || [ -n "$wayland" ]; }; then
   start_session_bus
   start_pipewire
-  size=${screen%x*}
-  start_wayland_desktop "$size" "$wayland" "$screencast"
+fi
+
+if [ -n "$wayland" ]; then
+  source "$here/wayland_desktop.sh"
+  start_wayland_desktop "${screen%x*}" "$wayland" "$screencast"
 else
   Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -noreset "${xvfb_options[@]}" 3>"$D/display" >"$D/xvfb.log" 2>&1 &
   pids+=($!)
@@ -105,16 +103,8 @@ if [ "$sound" != none ]; then
     espeak-ng -w "$D/phrase.wav" "$phrase"
     sox -D "$D/phrase.wav" -t raw -r $rate -e signed -b 16 -c 1 "$raw" pad 0.5 1
   fi
-  cc -O2 -o "$D/pcm_pacer" "$here/pcm_pacer.c"
-  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --disable-shm=yes \
-    -L module-native-protocol-unix -L "module-null-sink sink_name=nullsink" \
-    -L "module-pipe-source source_name=testsrc file=$D/source.fifo format=s16le rate=$rate channels=1" \
-    >"$D/pulse.log" 2>&1 &
-  pids+=($!)
-  wait_for 20 sh -c "timeout 5 pactl list short sources | grep -q testsrc" || { cat "$D/pulse.log" >&2; log "PulseAudio did not start"; exit 1; }
-  "$D/pcm_pacer" $((rate * 2)) "$raw" >"$D/source.fifo" &
-  pids+=($!)
-  timeout 10 pactl set-default-source testsrc
+  [ "$server" = pipewire ] || start_pulseaudio
+  start_pipe_source $rate "$raw"
 fi
 
 # The command runs in a process group of its own, so that an interrupt can stop all of it; the

@@ -1,7 +1,8 @@
 # Sourced by devices.sh: a headless Wayland desktop with no X server. sway draws one output
 # (HEADLESS-1 at 0,0, more with `swaymsg create_output`), a private session bus carries the
 # desktop portal, whose ScreenCast comes from xdg-desktop-portal-wlr over PipeWire.
-# Uses devices.sh's $D, pids, log and wait_for; PipeWire must be running already.
+# Uses devices.sh's $D and pids and daemons.sh's functions; the session bus and PipeWire
+# (start_session_bus, start_pipewire) must be running already.
 
 # sway will not run as root: it runs as nobody, in folders that uid can reach.
 wayland_uid=65534
@@ -60,34 +61,4 @@ start_screencast_backend() {
     /usr/libexec/xdg-desktop-portal-wlr >"$D/portal-wlr.log" 2>&1 &
   pids+=($!)
   wait_for 10 bus_has org.freedesktop.impl.portal.desktop.wlr || { cat "$D/portal-wlr.log" >&2; log "xdg-desktop-portal-wlr did not start"; exit 1; }
-}
-
-# TEMPORARY until the shared PipeWire start-up lands.
-start_session_bus() {
-  mkdir -p "$D/dbus-services"
-  cat >"$D/session.conf" <<CONF
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=$D/run/bus</listen>
-  <servicedir>$D/dbus-services</servicedir>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/><allow own="*"/><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>
-  </policy>
-</busconfig>
-CONF
-  dbus-daemon --nofork --config-file="$D/session.conf" >"$D/dbus.log" 2>&1 &
-  pids+=($!)
-  wait_for 10 test -S "$D/run/bus" || { cat "$D/dbus.log" >&2; log "the session bus did not start"; exit 1; }
-  export DBUS_SESSION_BUS_ADDRESS=unix:path=$D/run/bus
-
-}
-
-start_pipewire() {
-  pipewire >"$D/pipewire.log" 2>&1 &
-  pids+=($!)
-  echo $! >"$D/pipewire.pid"
-  wait_for 10 test -S "$D/run/pipewire-0" || { cat "$D/pipewire.log" >&2; log "PipeWire did not start"; exit 1; }
-  wireplumber >"$D/wireplumber.log" 2>&1 &
-  pids+=($!)
 }

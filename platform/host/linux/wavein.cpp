@@ -1,7 +1,7 @@
 // Waveform-audio input over PulseAudio. WAVE_MAPPER is the server's default source; every open
-// device is a record stream on a connection of its own, run by its own threaded main loop, whose
-// lock guards the device. The loop thread fills the queued buffers in queue order and reports
-// through the callback event as winmm does: once on open, once per returned buffer, once on close.
+// device is a record stream on the process's one connection, whose loop lock guards the device.
+// The loop thread fills the queued buffers in queue order and reports through the callback event
+// as winmm does: once on open, once per returned buffer, once on close.
 #include <mmsystem.h>
 
 #include <algorithm>
@@ -12,7 +12,7 @@
 #include <memory>
 #include <mutex>
 
-#include "pulse_api.h"
+#include "pulse_connection.h"
 
 namespace {
 
@@ -24,17 +24,23 @@ constexpr pa_usec_t kConnectDeadlineUs = 500000;
 // are published by the store that sets WHDR_DONE.
 std::atomic_ref<DWORD> flags_of(WAVEHDR* header) { return std::atomic_ref<DWORD>(header->dwFlags); }
 
-struct Device {
-    Device(const pulse::Api& api, HANDLE notice) : pa(api), event(notice) {}
+// The server hands data over once a fragment has gathered; a stopped device gives back what
+// arrived, so a fragment is at most this share of a second, whatever the buffers' size.
+constexpr DWORD kFragmentsPerSecond = 10;
 
+struct Device final : pulse::Connection::User {
+    Device(pulse::Connection& shared, HANDLE notice, DWORD bytes_per_second)
+        : connection(shared), pa(shared.pa), event(notice), longest_fragment(bytes_per_second / kFragmentsPerSecond) {}
+
+    void connection_lost() override;
+
+    pulse::Connection& connection;
     const pulse::Api& pa;
     HANDLE event;
-    pa_threaded_mainloop* loop = nullptr;
-    pa_context* context = nullptr;
+    DWORD longest_fragment;
     pa_stream* stream = nullptr;
-    bool deadline_passed = false;
     bool started = false;
-    bool gone = false;  // the server went away: nothing more will be recorded
+    bool gone = false;  // the server or the source went away: nothing more will be recorded
     std::deque<WAVEHDR*> queue;
     DWORD filled = 0;  // bytes recorded into the head buffer so far
 };
@@ -89,35 +95,12 @@ void lose(Device& dev) {
     return_all(dev);
 }
 
-void on_context_state(pa_context* context, void* userdata) {
-    Device& dev = *static_cast<Device*>(userdata);
-    if (!PA_CONTEXT_IS_GOOD(dev.pa.context_get_state(context))) lose(dev);
-    dev.pa.threaded_mainloop_signal(dev.loop, 0);
-}
+void Device::connection_lost() { lose(*this); }
 
 void on_stream_state(pa_stream* stream, void* userdata) {
     Device& dev = *static_cast<Device*>(userdata);
     if (!PA_STREAM_IS_GOOD(dev.pa.stream_get_state(stream))) lose(dev);
-    dev.pa.threaded_mainloop_signal(dev.loop, 0);
-}
-
-void on_deadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
-    Device& dev = *static_cast<Device*>(userdata);
-    dev.deadline_passed = true;
-    dev.pa.threaded_mainloop_signal(dev.loop, 0);
-}
-
-// Waits, with the loop locked, until the connection and the stream (once there is one) are ready,
-// one of them failed, or the deadline passed.
-bool wait_ready(Device& dev) {
-    for (;;) {
-        pa_context_state_t context = dev.pa.context_get_state(dev.context);
-        pa_stream_state_t stream = dev.stream ? dev.pa.stream_get_state(dev.stream) : PA_STREAM_READY;
-        if (!PA_CONTEXT_IS_GOOD(context) || !PA_STREAM_IS_GOOD(stream)) return false;
-        if (context == PA_CONTEXT_READY && stream == PA_STREAM_READY) return true;
-        if (dev.deadline_passed) return false;
-        dev.pa.threaded_mainloop_wait(dev.loop);
-    }
+    dev.connection.wake();
 }
 
 pa_buffer_attr fragments_of(uint32_t bytes) {
@@ -125,57 +108,39 @@ pa_buffer_attr fragments_of(uint32_t bytes) {
     return pa_buffer_attr{server_default, server_default, server_default, server_default, bytes};
 }
 
-// Connects a corked record stream from the default source. The loop must be locked.
-bool connect_stream(Device& dev, const pa_sample_spec& spec, const pa_channel_map& map, uint32_t fragment) {
-    if (dev.pa.context_connect(dev.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 || !wait_ready(dev))
-        return false;
-    dev.stream = dev.pa.stream_new(dev.context, "waveIn", &spec, &map);
+// Connects a corked record stream from the default source; the fragment size follows the
+// buffers once they are known (at start). The loop must be locked.
+bool connect(Device& dev, const pa_sample_spec& spec, const pa_channel_map& map) {
+    dev.connection.attach(&dev);
+    dev.stream = dev.pa.stream_new(dev.connection.context(), "waveIn", &spec, &map);
     if (!dev.stream) return false;
     dev.pa.stream_set_state_callback(dev.stream, on_stream_state, &dev);
     dev.pa.stream_set_read_callback(dev.stream, on_readable, &dev);
-    // The fragment size follows the buffers once they are known (at start); until then a tenth
-    // of a second.
-    pa_buffer_attr attr = fragments_of(fragment);
-    return dev.pa.stream_connect_record(dev.stream, nullptr, &attr,
-                                        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
-                                                                       PA_STREAM_START_CORKED)) == 0 &&
-           wait_ready(dev);
+    pa_buffer_attr attr = fragments_of(dev.longest_fragment);
+    if (dev.pa.stream_connect_record(dev.stream, nullptr, &attr,
+                                     static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
+                                                                    PA_STREAM_START_CORKED)) < 0)
+        return false;
+    return dev.connection.wait(kConnectDeadlineUs, [&dev]() -> std::optional<bool> {
+        pa_stream_state_t state = dev.pa.stream_get_state(dev.stream);
+        if (!PA_STREAM_IS_GOOD(state)) return false;
+        if (state == PA_STREAM_READY) return true;
+        return std::nullopt;
+    });
 }
 
-bool connect(Device& dev, const pa_sample_spec& spec, const pa_channel_map& map, uint32_t fragment) {
-    dev.loop = dev.pa.threaded_mainloop_new();
-    if (!dev.loop) return false;
-    pa_mainloop_api* loop_api = dev.pa.threaded_mainloop_get_api(dev.loop);
-    dev.context = dev.pa.context_new(loop_api, "waveIn");
-    if (!dev.context) return false;
-    dev.pa.context_set_state_callback(dev.context, on_context_state, &dev);
-    if (dev.pa.threaded_mainloop_start(dev.loop) < 0) return false;
-    dev.pa.threaded_mainloop_lock(dev.loop);
-    pa_time_event* deadline =
-        dev.pa.context_rttime_new(dev.context, dev.pa.rtclock_now() + kConnectDeadlineUs, on_deadline, &dev);
-    bool ready = deadline && connect_stream(dev, spec, map, fragment);
-    if (deadline) loop_api->time_free(deadline);
-    dev.pa.threaded_mainloop_unlock(dev.loop);
-    return ready;
-}
-
+// Leaves the connection to the other devices on it, and closes it after the last one.
 void disconnect(Device& dev) {
-    if (!dev.loop) return;
-    dev.pa.threaded_mainloop_lock(dev.loop);
+    dev.connection.lock();
     if (dev.stream) {
         dev.pa.stream_set_state_callback(dev.stream, nullptr, nullptr);
         dev.pa.stream_set_read_callback(dev.stream, nullptr, nullptr);
         dev.pa.stream_disconnect(dev.stream);
         dev.pa.stream_unref(dev.stream);
     }
-    if (dev.context) {
-        dev.pa.context_set_state_callback(dev.context, nullptr, nullptr);
-        dev.pa.context_disconnect(dev.context);
-        dev.pa.context_unref(dev.context);
-    }
-    dev.pa.threaded_mainloop_unlock(dev.loop);
-    dev.pa.threaded_mainloop_stop(dev.loop);
-    dev.pa.threaded_mainloop_free(dev.loop);
+    dev.connection.detach(&dev);
+    dev.connection.unlock();
+    dev.connection.release();
 }
 
 // An operation the device needs no answer to; null when the connection is gone.
@@ -231,9 +196,9 @@ MMRESULT device_call(HWAVEIN handle, Work work) {
     auto found = all.open.find(reinterpret_cast<uintptr_t>(handle));
     if (found == all.open.end()) return MMSYSERR_INVALHANDLE;
     Device& dev = *found->second;
-    dev.pa.threaded_mainloop_lock(dev.loop);
+    dev.connection.lock();
     MMRESULT result = work(dev);
-    dev.pa.threaded_mainloop_unlock(dev.loop);
+    dev.connection.unlock();
     return result;
 }
 
@@ -255,8 +220,13 @@ MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT deviceId, LPCWAVEFORMATEX form
 
     pa_channel_map map;
     pa->channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_WAVEEX);
-    auto dev = std::make_unique<Device>(*pa, reinterpret_cast<HANDLE>(callback));
-    if (!connect(*dev, spec, map, format->nAvgBytesPerSec / 10)) {
+    pulse::Connection* connection = pulse::Connection::acquire(kConnectDeadlineUs);
+    if (!connection) return MMSYSERR_BADDEVICEID;
+    auto dev = std::make_unique<Device>(*connection, reinterpret_cast<HANDLE>(callback), format->nAvgBytesPerSec);
+    connection->lock();
+    bool ready = connect(*dev, spec, map);
+    connection->unlock();
+    if (!ready) {
         disconnect(*dev);
         return MMSYSERR_BADDEVICEID;
     }
@@ -305,9 +275,9 @@ MMRESULT WINAPI waveInStart(HWAVEIN handle) {
     return device_call(handle, [](Device& dev) -> MMRESULT {
         if (dev.gone) return MMSYSERR_NODRIVER;
         if (dev.started) return MMSYSERR_NOERROR;
-        // The server then hands data over about once per buffer.
+        // The server then hands data over about once per buffer, and at least ten times a second.
         if (!dev.queue.empty()) {
-            pa_buffer_attr attr = fragments_of(dev.queue.front()->dwBufferLength);
+            pa_buffer_attr attr = fragments_of(std::min(dev.queue.front()->dwBufferLength, dev.longest_fragment));
             send(dev, dev.pa.stream_set_buffer_attr(dev.stream, &attr, nullptr, nullptr));
         }
         if (!send(dev, dev.pa.stream_cork(dev.stream, 0, nullptr, nullptr))) return MMSYSERR_NODRIVER;
@@ -339,9 +309,9 @@ MMRESULT WINAPI waveInClose(HWAVEIN handle) {
         auto found = all.open.find(reinterpret_cast<uintptr_t>(handle));
         if (found == all.open.end()) return MMSYSERR_INVALHANDLE;
         Device& dev = *found->second;
-        dev.pa.threaded_mainloop_lock(dev.loop);
+        dev.connection.lock();
         bool queued = !dev.queue.empty();
-        dev.pa.threaded_mainloop_unlock(dev.loop);
+        dev.connection.unlock();
         if (queued) return WAVERR_STILLPLAYING;
         closing = std::move(found->second);
         all.open.erase(found);

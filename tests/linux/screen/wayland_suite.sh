@@ -12,7 +12,7 @@ passed=0 failed=0
 run() {
   local filter=$1
   shift
-  if "$here/../../env/devices.sh" --no-sound --screen 1280x720x24 --wayland '#ff8000' "$@" -- \
+  if "$here/../../env/devices.sh" --screen 1280x720x24 --wayland '#ff8000' "$@" -- \
        "$tests" --gtest_filter="$filter"; then
     passed=$((passed + 1))
   else
@@ -27,5 +27,6 @@ run 'WaylandFaults.NoPortalOnTheBus'
 run 'WaylandFaults.APortalWithoutScreenCast' --screencast none
 run 'WaylandFaults.TheUserDeclines' --screencast decline
 run 'WaylandFaults.TheCompositorGoingAway'
+run 'WaylandFaults.TheOutputChangingSize'
 echo "$passed passed, $failed failed, 0 skipped"
 [ "$failed" -eq 0 ]
