@@ -11,24 +11,18 @@ public:
     FramesShot(std::vector<Placed> frames, int64_t x, int64_t y, int left, int top, int columns, int rows)
         : screen::Shot(left, top, columns, rows), frames(std::move(frames)), x(x + left), y(y + top) {}
 
-    // Only what no frame covers is cleared: with one monitor, the row is written once.
+    // A single monitor covers every row of the shot whole: only gaps between several are cleared.
     void convert_row(int row, uint32_t* to) const override {
         if (frames.size() != 1) std::fill_n(to, columns, 0u);
-        int64_t first = 0, last = 0;
         const int64_t at_y = y + row;
         for (const Placed& p : frames) {
             const int64_t frame_row = at_y - p.y;
             if (frame_row < 0 || frame_row >= p.frame->height) continue;
-            first = std::max<int64_t>(x, p.x) - x;
-            last = std::min<int64_t>(x + columns, int64_t{p.x} + p.frame->width) - x;
+            const int64_t first = std::max<int64_t>(x, p.x);
+            const int64_t last = std::min<int64_t>(x + columns, int64_t{p.x} + p.frame->width);
             if (first >= last) continue;
-            std::memcpy(to + first, p.frame->pixels.data() + frame_row * p.frame->width + (first + x - p.x),
+            std::memcpy(to + (first - x), p.frame->pixels.data() + frame_row * p.frame->width + (first - p.x),
                         static_cast<size_t>(last - first) * 4);
-        }
-        if (frames.size() == 1) {
-            if (first >= last) first = last = columns;
-            std::fill(to, to + first, 0u);
-            std::fill(to + last, to + columns, 0u);
         }
     }
 

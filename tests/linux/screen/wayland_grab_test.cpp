@@ -134,7 +134,7 @@ TEST(MonitorFrames, PlacesEachFrameWhereItsMonitorLies) {
     ASSERT_EQ(shot->top, 1);
     ASSERT_EQ(shot->columns, 9);
     ASSERT_EQ(shot->rows, 4);
-    std::vector<std::vector<uint32_t>> rows(4, std::vector<uint32_t>(9));
+    std::vector<std::vector<uint32_t>> rows(4, std::vector<uint32_t>(9, 0xDEADBEEF));
     for (int r = 0; r < 4; ++r) shot->convert_row(r, rows[r].data());
     EXPECT_EQ(rows[0], (std::vector<uint32_t>{0x100, 0x101, 0x102, 0x103, 0, 0, 0, 0, 0}));
     EXPECT_EQ(rows[1], (std::vector<uint32_t>{0x104, 0x105, 0x106, 0x107, 0, 0, 0x200, 0x201, 0x202}));
