@@ -161,6 +161,7 @@ void keep_restore_token(const std::string& token) {
         file << token << '\n';
         if (!file) return;
     }
+    chmod(draft.c_str(), 0600);  // it lets this user's programs share the screen unasked
     if (std::rename(draft.c_str(), path.c_str()) != 0) std::remove(draft.c_str());
 }
 

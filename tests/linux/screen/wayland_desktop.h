@@ -77,7 +77,7 @@ inline bool eventually(const std::function<bool()>& test, int seconds = 5) {
 class RepaintWhileOpening {
 public:
     explicit RepaintWhileOpening(uint32_t rgb) : painter([this, rgb] {
-        for (int i = 0; i < 5 && !done; ++i) {
+        for (int i = 0; i < 20 && !done; ++i) {
             for (int waited = 0; waited < 500 && !done; waited += 10) Sleep(10);
             if (!done) show_colour(rgb);
         }

@@ -45,6 +45,9 @@ TEST_F(WaylandGrab, TheFirstGrabWaitsForTheFirstFrame) {
     }
     EXPECT_EQ(host::screen_census().portal_sessions, 1);
     EXPECT_EQ(host::screen_census().displays, 0);
+    std::string token;
+    std::ifstream(std::string(std::getenv("HOME")) + "/.cache/orvanta/screencast-restore-token") >> token;
+    EXPECT_FALSE(token.empty()) << "the portal's restore token is kept for the next session";
     expectEverythingReleased();
 }
 
