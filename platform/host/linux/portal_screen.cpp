@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -58,7 +59,11 @@ private:
         ResetEvent(arrived);
         state = State::starting;
         ++begun;
-        worker = std::thread([this] { open(); });
+        try {
+            worker = std::thread([this] { open(); });
+        } catch (const std::system_error&) {  // no thread to be had: the session fails like any other
+            fail(false);
+        }
     }
 
     void open() {
