@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <csignal>
 
+#include "portal_screen.h"
 #include "screen_test_support.h"
 #include "wayland_desktop.h"
 
@@ -28,11 +29,17 @@ TEST_F(WaylandFaults, NoPortalOnTheBus) {
     expectZerosFromOneAttempt();
 }
 
-// devices.sh --no-screencast: the portal runs, with no ScreenCast backend.
+// devices.sh --screencast none: the portal runs, with no ScreenCast backend.
 TEST_F(WaylandFaults, APortalWithoutScreenCast) { expectZerosFromOneAttempt(); }
 
-// devices.sh --decline: the portal's chooser picks nothing, as a user who cancels.
-TEST_F(WaylandFaults, TheUserDeclines) { expectZerosFromOneAttempt(); }
+// devices.sh --screencast decline: the portal's chooser picks nothing, as a user who cancels.
+// The user is not asked again, not even once a failed session would be tried again.
+TEST_F(WaylandFaults, TheUserDeclines) {
+    expectZerosFromOneAttempt();
+    Sleep(portal::retry_after_ms + 1000);
+    EXPECT_EQ(grabbed(0, 0, 16, 16), zeros(16 * 16));
+    EXPECT_EQ(host::screen_census().portal_sessions, 1);
+}
 
 TEST_F(WaylandFaults, TheCompositorGoingAway) {
     const std::vector<uint32_t> last(width * height, first_colour);
