@@ -33,13 +33,16 @@ test-host: build-host
 	ctest --preset host
 
 # The real backend records from the test environment's microphone, also under ASan + UBSan; its
-# audio tests run again with the microphone on PipeWire (pipewire-pulse).
+# audio tests run again with the microphone on PipeWire (pipewire-pulse), its screen tests again
+# on a Wayland desktop (the desktop portal's ScreenCast).
 test-linux: build-linux
 	tests/env/devices.sh --tone 7 -- ctest --preset linux
 	tests/env/devices.sh --tone 7 --pipewire -- ctest --preset linux -L audio
+	tests/linux/screen/wayland_suite.sh build/linux
 	cmake --preset linux-asan >/dev/null && cmake --build --preset linux-asan
 	tests/env/devices.sh --tone 7 -- ctest --preset linux-asan
 	tests/env/devices.sh --tone 7 --pipewire -- ctest --preset linux-asan -L audio
+	tests/linux/screen/wayland_suite.sh build/linux-asan
 
 # The arm64 build is checked by its files here; its JVM tests run emulated (test-java).
 test-linux-aarch64: build-linux-aarch64
@@ -61,6 +64,7 @@ jar: build
 test-java: jar
 	java/run-tests.sh build/host $(DIST)/orvanta-natives.jar
 	tests/env/devices.sh --no-sound -- java/run-screen-test.sh build/linux
+	tests/env/devices.sh --no-sound --screen 1280x720x24 --wayland '#ff8000' -- java/run-screen-test.sh --wayland build/linux
 
 # A bounded fuzz run; `tests/fuzz/run.sh build/host-fuzz 600` runs longer on demand.
 test-fuzz: bootstrap

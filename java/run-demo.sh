@@ -2,6 +2,8 @@
 # Builds and runs the Java demo on the real Linux backend, in the test environment
 # (tests/env/devices.sh): the microphone speaks a phrase and a window on the screen shows the
 # demo's text. A few seconds from the microphone go to a WAV file and the screen to a PNG file.
+# It runs again on a Wayland desktop with no X server (devices.sh --wayland: the screen through
+# the desktop portal, the microphone through pipewire-pulse), into OUT_DIR/wayland.
 #   java/run-demo.sh [LINUX_BUILD] [OUT_DIR] [SECONDS]    (defaults: build/linux out/demo/java 6)
 set -eu
 
@@ -10,6 +12,9 @@ phrase="Hello from Voxcap. This is the virtual microphone speaking."
 
 if [ "${1:-}" = --in-environment ]; then
     shift
+    if [ -n "${WAYLAND_DISPLAY:-}" ]; then
+        exec java -Djava.awt.headless=true "$@"
+    fi
     xmessage -center "Deskcap grabbed this screen. Voxcap recorded: \"$phrase\"" 2>/dev/null &
     sleep 1
     java -Djava.awt.headless=true "$@"
@@ -32,3 +37,7 @@ echo "Running the Java demo on Linux: the microphone says \"$phrase\""
 "$here/../tests/env/devices.sh" --speak "$phrase" -- "$0" --in-environment \
     -Djava.library.path="$build/bin" -cp "$classes:$work" \
     com.velk.orvanta.content.client.demo.CaptureDemo "$out" "$seconds"
+echo "Running the Java demo on a Wayland desktop (no X server): the microphone says \"$phrase\""
+"$here/../tests/env/devices.sh" --speak "$phrase" --screen 1024x768x24 --wayland '#3465a4' -- "$0" --in-environment \
+    -Djava.library.path="$build/bin" -cp "$classes:$work" \
+    com.velk.orvanta.content.client.demo.CaptureDemo "$out/wayland" "$seconds"

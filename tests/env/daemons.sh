@@ -51,6 +51,7 @@ start_pipewire() {
   export XDG_CONFIG_HOME=$HOME/.config XDG_STATE_HOME=$HOME/.local/state
   pipewire >"$D/pipewire.log" 2>&1 &
   pids+=($!)
+  echo $! >"$D/pipewire.pid"  # for tests that take it away
   wait_for 20 test -S "$XDG_RUNTIME_DIR/pipewire-0" || { cat "$D/pipewire.log" >&2; log "PipeWire did not start"; return 1; }
   wireplumber >"$D/wireplumber.log" 2>&1 &
   pids+=($!)

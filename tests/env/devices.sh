@@ -1,5 +1,6 @@
 #!/bin/bash
-# devices.sh [--tone PERIOD | --speak TEXT | --no-sound] [--pipewire] [--screen WxHxD] [--no-shm] [--] COMMAND...
+# devices.sh [--tone PERIOD | --speak TEXT | --no-sound] [--pipewire] [--screen WxHxD] [--no-shm]
+#            [--wayland COLOUR [--screencast none|decline]] [--] COMMAND...
 # Runs COMMAND with a virtual screen (Xvfb) and a virtual microphone: a private PulseAudio whose
 # default source is a pipe fed in real time with mono 16-bit audio:
 #   --tone PERIOD  a sine whose period is PERIOD samples at 8000 Hz (the default, PERIOD 7)
@@ -8,6 +9,10 @@
 # --pipewire serves the microphone from PipeWire instead (pipewire-pulse, with WirePlumber and a
 # session bus of its own), as a Wayland desktop does; COMMAND then sees DBUS_SESSION_BUS_ADDRESS.
 # --screen sets the screen (default 1024x768x24); --no-shm starts Xvfb without MIT-SHM.
+# --wayland COLOUR gives a headless Wayland desktop instead of Xvfb (wayland_desktop.sh): one
+#   output of the --screen size filled with COLOUR (#rrggbb), the desktop portal's ScreenCast over
+#   PipeWire, the microphone on that PipeWire (as --pipewire), and no X server at all. --screencast none starts the portal without its ScreenCast
+#   backend, --screencast decline with one whose chooser picks nothing, as a user who cancels.
 # COMMAND sees DISPLAY, HOME, XDG_RUNTIME_DIR, PULSE_SERVER (the server's socket, or a missing one
 # with --no-sound), PULSE_CLIENTCONFIG (autospawn off) and DEVICES_DIR (a scratch folder). It runs
 # in a process group of its own. Everything started here is stopped on exit, failure or
@@ -22,6 +27,8 @@ period=7
 phrase=
 screen=1024x768x24
 xvfb_options=()
+wayland=
+screencast=grant
 while [ $# -gt 0 ]; do
   case $1 in
     --tone) sound=tone period=$2; shift 2 ;;
@@ -30,12 +37,14 @@ while [ $# -gt 0 ]; do
     --pipewire) server=pipewire; shift ;;
     --screen) screen=$2; shift 2 ;;
     --no-shm) xvfb_options+=(-extension MIT-SHM); shift ;;
+    --wayland) wayland=$2; shift 2 ;;
+    --screencast) screencast=$2; shift 2 ;;
     --) shift; break ;;
     -*) echo "devices.sh: unknown option $1" >&2; exit 2 ;;
     *) break ;;
   esac
 done
-[ $# -gt 0 ] || { echo "usage: devices.sh [--tone PERIOD | --speak TEXT | --no-sound] [--pipewire] [--screen WxHxD] [--no-shm] [--] COMMAND..." >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: devices.sh [--tone PERIOD | --speak TEXT | --no-sound] [--pipewire] [--screen WxHxD] [--no-shm] [--wayland COLOUR [--screencast none|decline]] [--] COMMAND..." >&2; exit 2; }
 
 source "$here/daemons.sh"
 
@@ -64,12 +73,25 @@ echo "autospawn = no" >"$D/client.conf"
 export PULSE_CLIENTCONFIG=$D/client.conf PULSE_SERVER=unix:$D/run/pulse/native
 # Nor a session bus: an unset address would make D-Bus clients launch a daemon that outlives us.
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$D/no-session-bus
-unset DISPLAY
+# Nor a desktop of the caller's: the screen is ours alone.
+unset DISPLAY WAYLAND_DISPLAY XDG_SESSION_TYPE XDG_CURRENT_DESKTOP
 
-Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -noreset "${xvfb_options[@]}" 3>"$D/display" >"$D/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for 20 grep -q . "$D/display" || { cat "$D/xvfb.log" >&2; log "Xvfb did not start"; exit 1; }
-export DISPLAY=:$(head -n 1 "$D/display")
+# A Wayland desktop's screen cast and microphone both come from its PipeWire.
+[ -n "$wayland" ] && server=pipewire
+if [ "$server" = pipewire ] && { [ "$sound" != none ] || [ -n "$wayland" ]; }; then
+  start_session_bus
+  start_pipewire
+fi
+
+if [ -n "$wayland" ]; then
+  source "$here/wayland_desktop.sh"
+  start_wayland_desktop "${screen%x*}" "$wayland" "$screencast"
+else
+  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -noreset "${xvfb_options[@]}" 3>"$D/display" >"$D/xvfb.log" 2>&1 &
+  pids+=($!)
+  wait_for 20 grep -q . "$D/display" || { cat "$D/xvfb.log" >&2; log "Xvfb did not start"; exit 1; }
+  export DISPLAY=:$(head -n 1 "$D/display")
+fi
 
 if [ "$sound" != none ]; then
   raw=$D/signal.raw
@@ -81,12 +103,7 @@ if [ "$sound" != none ]; then
     espeak-ng -w "$D/phrase.wav" "$phrase"
     sox -D "$D/phrase.wav" -t raw -r $rate -e signed -b 16 -c 1 "$raw" pad 0.5 1
   fi
-  if [ "$server" = pipewire ]; then
-    start_session_bus
-    start_pipewire
-  else
-    start_pulseaudio
-  fi
+  [ "$server" = pipewire ] || start_pulseaudio
   start_pipe_source $rate "$raw"
 fi
 

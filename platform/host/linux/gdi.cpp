@@ -1,8 +1,9 @@
-// GDI and USER over X11: the screen is the root window of $DISPLAY, read by BitBlt into
-// bitmaps held in memory, which GetDIBits hands out as 32-bit rows.
+// GDI and USER over a screen source (screen_source.h): the root window of $DISPLAY, or the
+// desktop portal's ScreenCast on a Wayland desktop, read by BitBlt into bitmaps held in memory,
+// which GetDIBits hands out as 32-bit rows.
 //
-// - GetWindowDC(NULL) is the whole screen; with no display (no $DISPLAY, no server, no libxcb)
-//   it fails with NULL. ReleaseDC(NULL, dc) gives it back.
+// - GetWindowDC(NULL) is the whole screen; with no source (no portal, no $DISPLAY, no server,
+//   no libxcb) it fails with NULL. ReleaseDC(NULL, dc) gives it back.
 // - A memory context starts with the stock 1 x 1 monochrome bitmap selected. A bitmap made
 //   compatible with it is therefore monochrome: only one made with the screen context has the
 //   screen's 32-bit format.
@@ -10,7 +11,7 @@
 //   NULL for a negative size or one whose pixels would take more than 1 GiB.
 // - BitBlt copies the part of the rectangle that lies on both surfaces and leaves the rest of
 //   the destination as it was; from the screen only that part is requested, since X refuses a
-//   read that leaves the root window. Only SRCCOPY into a memory context is offered (nothing
+//   read that leaves the root window. Where the portal's monitors leave gaps, pixels are black. Only SRCCOPY into a memory context is offered (nothing
 //   draws on the screen). Into a monochrome bitmap, white stays white and every other colour
 //   becomes black. FALSE when the screen's format cannot be read, or the server refuses a read
 //   made at once: the bitmap keeps what it held.
@@ -35,6 +36,8 @@
 
 #include "dib_rows.h"
 #include "screen_census.h"
+#include "portal_screen.h"
+#include "screen_source.h"
 #include "x_display.h"
 
 namespace {
@@ -54,7 +57,7 @@ struct Bitmap {
 
     // A copy from the screen at (x, y) not read yet, of the rectangle at (from_x, from_y).
     struct Pending {
-        std::shared_ptr<x11::Display> screen;
+        std::shared_ptr<screen::Source> source;
         int x, y, from_x, from_y, columns, rows;
     };
 
@@ -100,7 +103,7 @@ private:
     // Reads a deferred copy from the server.
     void develop() {
         if (!pending) return;
-        shot = x11::shoot(pending->screen, pending->from_x, pending->from_y, pending->columns, pending->rows);
+        shot = pending->source->shoot(pending->from_x, pending->from_y, pending->columns, pending->rows);
         shot_x = pending->x;
         shot_y = pending->y;
         pending = nullptr;
@@ -108,7 +111,7 @@ private:
 
     std::unique_ptr<uint32_t[], decltype(&std::free)> pixels{nullptr, &std::free};  // rows from the top
     std::unique_ptr<Pending> pending;
-    std::unique_ptr<x11::Shot> shot;
+    std::unique_ptr<screen::Shot> shot;
     int shot_x = 0, shot_y = 0;
 };
 
@@ -117,7 +120,7 @@ std::shared_ptr<Bitmap> fresh_bitmap(int width, int height, bool monochrome) {
 }
 
 struct Context {
-    std::shared_ptr<x11::Display> display;  // the screen's context from GetWindowDC
+    std::shared_ptr<screen::Source> display;  // the screen's context from GetWindowDC
     uintptr_t selected = 0;                 // otherwise a memory context, and its bitmap
 
     bool memory() const { return !display; }
@@ -186,19 +189,19 @@ std::pair<int, int> overlap(int length, int to, int to_size, int from, int from_
 
 // BitBlt from the screen. The screen's size is known only once the server answers, so the
 // rectangle is clipped here to the destination alone, and to the screen by the read.
-BOOL copy_from_screen(Bitmap& to, int x, int y, int width, int height, std::shared_ptr<x11::Display> screen, int srcX,
+BOOL copy_from_screen(Bitmap& to, int x, int y, int width, int height, std::shared_ptr<screen::Source> source, int srcX,
                       int srcY) {
-    if (!x11::readable(*screen)) return FALSE;
+    if (!source->readable()) return FALSE;
     auto [left, right] = overlap(width, x, to.width, srcX, INT32_MAX);
     auto [top, bottom] = overlap(height, y, to.height, srcY, INT32_MAX);
     const int columns = right - left, rows = bottom - top;
     if (!columns || !rows) return TRUE;
     std::lock_guard<std::mutex> hold(to.use);
     if (to.fresh() && !to.monochrome) {
-        to.defer({std::move(screen), x + left, y + top, srcX + left, srcY + top, columns, rows});
+        to.defer({std::move(source), x + left, y + top, srcX + left, srcY + top, columns, rows});
         return TRUE;
     }
-    std::unique_ptr<x11::Shot> shot = x11::shoot(screen, srcX + left, srcY + top, columns, rows);
+    std::unique_ptr<screen::Shot> shot = source->shoot(srcX + left, srcY + top, columns, rows);
     if (!shot || !to.own_pixels()) return FALSE;
     std::vector<uint32_t> line(static_cast<size_t>(shot->columns));
     for (int row = 0; row < shot->rows; ++row) {
@@ -213,7 +216,7 @@ BOOL copy_from_screen(Bitmap& to, int x, int y, int width, int height, std::shar
 HDC WINAPI GetWindowDC(HWND window) {
     // There are no windows here, only the screen.
     if (window) return nullptr;
-    std::shared_ptr<x11::Display> display = x11::current_display();
+    std::shared_ptr<screen::Source> display = screen::current_source();
     if (!display) return nullptr;
     Objects& o = objects();
     std::lock_guard<std::mutex> hold(o.lock);
@@ -221,7 +224,7 @@ HDC WINAPI GetWindowDC(HWND window) {
 }
 
 int WINAPI ReleaseDC(HWND window, HDC dc) {
-    std::shared_ptr<x11::Display> display;  // let go of after the lock: it may close the connection
+    std::shared_ptr<screen::Source> display;  // let go of after the lock: it may close the connection
     Objects& o = objects();
     std::lock_guard<std::mutex> hold(o.lock);
     Context* found = o.context(dc);
@@ -274,7 +277,7 @@ HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
 
 BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, int srcY, DWORD rop) {
     std::shared_ptr<Bitmap> to, from;
-    std::shared_ptr<x11::Display> screen;
+    std::shared_ptr<screen::Source> from_screen;
     {
         Objects& o = objects();
         std::lock_guard<std::mutex> hold(o.lock);
@@ -285,9 +288,9 @@ BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int s
         if (source->memory())
             from = o.bitmap(source->selected);
         else
-            screen = source->display;
+            from_screen = source->display;
     }
-    if (screen) return copy_from_screen(*to, x, y, width, height, std::move(screen), srcX, srcY);
+    if (from_screen) return copy_from_screen(*to, x, y, width, height, std::move(from_screen), srcX, srcY);
 
     // Through a copy, since the source may be the destination itself.
     std::unique_lock<std::mutex> hold_to(to->use, std::defer_lock), hold_from(from->use, std::defer_lock);
@@ -363,6 +366,7 @@ ScreenCensus screen_census() {
     census.segments = display.segments;
     census.shm_reads = display.shm_reads;
     census.plain_reads = display.plain_reads;
+    census.portal_sessions = portal::sessions_begun();
     return census;
 }
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace x11 {
+namespace host {
 namespace {
 
 typedef uint32_t Four __attribute__((vector_size(16)));
@@ -54,6 +54,14 @@ void PixelFormat::convert_row(const uint8_t* from, int width, uint32_t* to) cons
         for (; i < width; ++i) to[i] = (uint32_t{from[i * 4]} | uint32_t{from[i * 4 + 1]} << 8 | uint32_t{from[i * 4 + 2]} << 16);
         return;
     }
+    // Red first in memory (PipeWire's RGBx and RGBA): red and blue trade places.
+    if (bits_per_pixel == 32 && !msb_first && red_mask == 0xFF && green_mask == 0xFF00 && blue_mask == 0xFF0000) {
+        for (int i = 0; i < width; ++i) {
+            const uint8_t* p = from + static_cast<size_t>(i) * 4;
+            to[i] = uint32_t{p[2]} | uint32_t{p[1]} << 8 | uint32_t{p[0]} << 16;
+        }
+        return;
+    }
     const int bytes = bits_per_pixel / 8;
     for (int i = 0; i < width; ++i) {
         uint32_t pixel = read_pixel(from + static_cast<size_t>(i) * bytes, bytes, msb_first);
@@ -61,4 +69,4 @@ void PixelFormat::convert_row(const uint8_t* from, int width, uint32_t* to) cons
     }
 }
 
-}  // namespace x11
+}  // namespace host

@@ -1,11 +1,11 @@
-// The root window's pixels as the server sends them (ZPixmap), and their conversion to the
-// 32-bit BI_RGB layout: 0x00RRGGBB read as a little-endian word, blue in the low byte.
+// Pixels as a screen source sends them (an X server's ZPixmap, a PipeWire frame), and their
+// conversion to the 32-bit BI_RGB layout: 0x00RRGGBB read as a little-endian word, blue low.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace x11 {
+namespace host {
 
 struct PixelFormat {
     int bits_per_pixel = 0;  // 8, 16, 24 or 32
@@ -20,4 +20,4 @@ struct PixelFormat {
     void convert_row(const uint8_t* from, int width, uint32_t* to) const;
 };
 
-}  // namespace x11
+}  // namespace host

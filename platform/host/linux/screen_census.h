@@ -12,6 +12,7 @@ struct ScreenCensus {
     int segments;     // MIT-SHM segments attached, in use or kept for the next grabs
     int shm_reads;    // screen rectangles read with MIT-SHM so far
     int plain_reads;  // and with a plain GetImage
+    int portal_sessions;  // desktop portal sessions begun so far
 };
 ScreenCensus screen_census();
 

@@ -47,7 +47,9 @@ std::pair<int, int> on_screen(int from, int length, int size) {
 
 }  // namespace
 
-class Display {
+struct Pixels;
+
+class Display : public screen::Source, public std::enable_shared_from_this<Display> {
 public:
     Display(const Xcb& x, xcb_connection_t* connection, int screen_number, std::string name);
     ~Display();
@@ -55,12 +57,12 @@ public:
     Display& operator=(const Display&) = delete;
 
     bool broken() const;
-    bool readable() const { return root && format.supported(); }
-    std::unique_ptr<Shot> shoot(const std::shared_ptr<Display>& self, int x, int y, int width, int height);
+    bool readable() const override { return root && format.supported(); }
+    std::unique_ptr<screen::Shot> shoot(int x, int y, int width, int height) override;
     void give_back(Segment segment);
 
     const std::string name;
-    PixelFormat format;
+    host::PixelFormat format;
 
 private:
     // An image request on its way: into a segment with MIT-SHM, or a plain GetImage.
@@ -70,7 +72,7 @@ private:
     };
 
     Request send(int x, int y, int width, int height);
-    std::unique_ptr<Shot::Pixels> receive(const std::shared_ptr<Display>& self, Request request, int x, int y,
+    std::unique_ptr<Pixels> receive(const std::shared_ptr<Display>& self, Request request, int x, int y,
                                           int width, int height);
     void cancel(const Request& request);
     Segment take_segment(size_t bytes);
@@ -86,7 +88,7 @@ private:
     int root_width = 0, root_height = 0;  // as the server last told
 };
 
-struct Shot::Pixels {
+struct Pixels {
     std::shared_ptr<Display> display;
     Segment segment;                         // the rows are here with MIT-SHM,
     xcb_get_image_reply_t* reply = nullptr;  // or in a plain reply
@@ -97,6 +99,19 @@ struct Shot::Pixels {
         std::free(reply);
         if (segment.address) display->give_back(segment);
     }
+};
+
+class Shot : public screen::Shot {
+public:
+    Shot(std::unique_ptr<Pixels> pixels, int left, int top, int columns, int rows)
+        : screen::Shot(left, top, columns, rows), pixels(std::move(pixels)) {}
+
+    void convert_row(int row, uint32_t* to) const override {
+        pixels->display->format.convert_row(pixels->rows + static_cast<size_t>(row) * pixels->stride, columns, to);
+    }
+
+private:
+    std::unique_ptr<Pixels> pixels;
 };
 
 Display::Display(const Xcb& x, xcb_connection_t* connection, int screen_number, std::string name)
@@ -147,8 +162,9 @@ bool Display::broken() const {
 
 // The size is asked in the same round trip as the pixels, clipped to the size known before; in
 // the rare case that the screen changed in between, the read is asked again at the new size.
-std::unique_ptr<Shot> Display::shoot(const std::shared_ptr<Display>& self, int x0, int y0, int width, int height) {
+std::unique_ptr<screen::Shot> Display::shoot(int x0, int y0, int width, int height) {
     if (!readable()) return nullptr;
+    const std::shared_ptr<Display> self = shared_from_this();
     int known_width, known_height;
     {
         std::lock_guard<std::mutex> hold(lock);
@@ -179,7 +195,7 @@ std::unique_ptr<Shot> Display::shoot(const std::shared_ptr<Display>& self, int x
             continue;
         }
         if (!any) return std::make_unique<Shot>(nullptr, left, top, 0, 0);
-        std::unique_ptr<Shot::Pixels> pixels = receive(self, request, x0 + left, y0 + top, columns, rows);
+        std::unique_ptr<Pixels> pixels = receive(self, request, x0 + left, y0 + top, columns, rows);
         if (!pixels) return nullptr;
         return std::make_unique<Shot>(std::move(pixels), left, top, columns, rows);
     }
@@ -199,7 +215,7 @@ Display::Request Display::send(int left, int top, int width, int height) {
     return {x.get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, root, l, t, w, h, ~0u).sequence, Segment{}};
 }
 
-std::unique_ptr<Shot::Pixels> Display::receive(const std::shared_ptr<Display>& self, Request request, int left, int top,
+std::unique_ptr<Pixels> Display::receive(const std::shared_ptr<Display>& self, Request request, int left, int top,
                                                int width, int height) {
     const size_t stride = format.stride(width);
     if (request.segment.address) {
@@ -208,7 +224,7 @@ std::unique_ptr<Shot::Pixels> Display::receive(const std::shared_ptr<Display>& s
         if (reply) {
             std::free(reply);
             ++shm_reads;
-            return std::unique_ptr<Shot::Pixels>(new Shot::Pixels{self, request.segment, nullptr, request.segment.address, stride});
+            return std::unique_ptr<Pixels>(new Pixels{self, request.segment, nullptr, request.segment.address, stride});
         }
         give_back(request.segment);
         // BadMatch is the root window refusing to be read, which a plain read would meet too.
@@ -225,7 +241,7 @@ std::unique_ptr<Shot::Pixels> Display::receive(const std::shared_ptr<Display>& s
         return nullptr;
     }
     ++plain_reads;
-    return std::unique_ptr<Shot::Pixels>(new Shot::Pixels{self, Segment{}, reply, x.get_image_data(reply), stride});
+    return std::unique_ptr<Pixels>(new Pixels{self, Segment{}, reply, x.get_image_data(reply), stride});
 }
 
 void Display::cancel(const Request& request) {
@@ -286,16 +302,7 @@ void Display::release(const Segment& segment) {
     --attached_segments;
 }
 
-Shot::Shot(std::unique_ptr<Pixels> pixels, int left, int top, int columns, int rows)
-    : left(left), top(top), columns(columns), rows(rows), pixels(std::move(pixels)) {}
-
-Shot::~Shot() = default;
-
-void Shot::convert_row(int row, uint32_t* to) const {
-    pixels->display->format.convert_row(pixels->rows + static_cast<size_t>(row) * pixels->stride, columns, to);
-}
-
-std::shared_ptr<Display> current_display() {
+std::shared_ptr<screen::Source> current_display() {
     static std::mutex lock;
     static std::shared_ptr<Display> current;
     const Xcb* x = xcb();
@@ -314,12 +321,6 @@ std::shared_ptr<Display> current_display() {
     }
     current = std::make_shared<Display>(*x, connection, screen_number, std::move(name));
     return current;
-}
-
-bool readable(const Display& display) { return display.readable(); }
-
-std::unique_ptr<Shot> shoot(const std::shared_ptr<Display>& display, int x, int y, int width, int height) {
-    return display->shoot(display, x, y, width, height);
 }
 
 DisplayCensus display_census() { return DisplayCensus{open_displays, attached_segments, shm_reads, plain_reads}; }

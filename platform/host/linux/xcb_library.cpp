@@ -1,32 +1,12 @@
 #include "xcb_library.h"
 
-#include <dlfcn.h>
-
-#include <type_traits>
-#include <utility>
+#include "shared_library.h"
 
 namespace x11 {
 namespace {
 
-// Fills every named slot from the library; false when the library or any symbol is missing.
-template <typename... Slots>
-bool bind(const char* file, Slots... slots) {
-    void* library = dlopen(file, RTLD_NOW | RTLD_LOCAL);
-    if (!library) return false;
-    bool complete = true;
-    auto resolve = [&](auto slot) {
-        *slot.first = reinterpret_cast<std::remove_reference_t<decltype(*slot.first)>>(dlsym(library, slot.second));
-        complete = complete && *slot.first;
-    };
-    (resolve(slots), ...);
-    if (complete) return true;
-    ((*slots.first = nullptr), ...);
-    dlclose(library);
-    return false;
-}
-
-template <typename T>
-std::pair<T*, const char*> slot(T& field, const char* name) { return {&field, name}; }
+using host::bind;
+using host::slot;
 
 Xcb load() {
     Xcb x{};

@@ -40,6 +40,21 @@ TEST_F(DisplayFaults, AServerThatWentAwayGivesZerosAndANewOneIsFound) {
     expectEverythingReleased();
 }
 
+// A Wayland session whose desktop portal cannot be reached reads its X server (XWayland, or an X
+// server beside it), and does not ask the bus again on every grab.
+TEST_F(DisplayFaults, AWaylandSessionWithoutAPortalReadsX) {
+    XServer server(64, 48, 24);
+    ASSERT_FALSE(server.name().empty());
+    use_display(server.name());
+    server.draw(picture(64, 48).data(), 4);
+    setenv("XDG_SESSION_TYPE", "wayland", 1);
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(grabbed(1, 1, 2, 1), (std::vector<uint32_t>{0x001001, 0x001002}));
+    EXPECT_EQ(host::screen_census().portal_sessions, 1);
+    unsetenv("XDG_SESSION_TYPE");
+    expectEverythingReleased();
+}
+
 // The picture where (x, y) lies on a width x height screen, black elsewhere.
 std::vector<uint32_t> seen_on(int width, int height, int x, int y, int columns, int rows) {
     std::vector<uint32_t> pixels;

@@ -1,0 +1,27 @@
+#include "screen_source.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "portal_screen.h"
+#include "x_display.h"
+
+namespace screen {
+namespace {
+
+bool wayland_session() {
+    const char* display = std::getenv("WAYLAND_DISPLAY");
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    return (display && *display) || (type && !std::strcmp(type, "wayland"));
+}
+
+}  // namespace
+
+std::shared_ptr<Source> current_source() {
+    // An X server on a Wayland desktop (XWayland) holds no pixels of the Wayland windows.
+    if (wayland_session())
+        if (std::shared_ptr<Source> portal = portal::current_screen()) return portal;
+    return x11::current_display();
+}
+
+}  // namespace screen

@@ -1,0 +1,95 @@
+// The Wayland desktop of tests/env/devices.sh --wayland, driven through swaymsg: one output
+// HEADLESS-1 of 1280x720 at (0, 0), first filled with #ff8000; no X server.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace wayland {
+
+const int width = 1280, height = 720;
+const uint32_t first_colour = 0xFF8000;
+
+inline bool sway(const std::string& command) { return std::system(("swaymsg " + command + " >/dev/null").c_str()) == 0; }
+
+inline std::string colour_name(uint32_t rgb) {
+    char name[8];
+    std::snprintf(name, sizeof name, "#%06x", rgb);
+    return name;
+}
+
+inline bool show_colour(uint32_t rgb, const char* output = "HEADLESS-1") {
+    return sway(std::string("output ") + output + " bg '" + colour_name(rgb) + "' solid_color");
+}
+
+// A picture in which every pixel of the output differs: red the column, green the row (both
+// modulo 256), blue which 256 x 256 block they lie in.
+inline uint32_t picture_pixel(int x, int y) {
+    return uint32_t(x & 0xFF) << 16 | uint32_t(y & 0xFF) << 8 | uint32_t((x >> 8) | (y >> 8) << 4);
+}
+
+// Shows the picture as the output's background, through swaybg's image mode.
+inline bool show_picture() {
+    std::string path = std::string(std::getenv("DEVICES_DIR")) + "/picture.ppm";
+    {
+        std::ofstream file(path, std::ios::binary);
+        file << "P6\n" << width << " " << height << "\n255\n";
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                uint32_t p = picture_pixel(x, y);
+                const char rgb[3] = {char(p >> 16), char(p >> 8), char(p)};
+                file.write(rgb, 3);
+            }
+    }
+    return sway("output HEADLESS-1 bg " + path + " center");
+}
+
+// The pid a process of the environment left in $DEVICES_DIR/NAME.pid.
+inline int environment_pid(const char* name) {
+    std::ifstream file(std::string(std::getenv("DEVICES_DIR")) + "/" + name + ".pid");
+    int pid = 0;
+    file >> pid;
+    return pid;
+}
+
+// Calls `test` until it holds or `seconds` pass: frames come some milliseconds after a change.
+inline bool eventually(const std::function<bool()>& test, int seconds = 5) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < DWORD(seconds) * 1000; Sleep(20))
+        if (test()) return true;
+    return test();
+}
+
+// xdg-desktop-portal-wlr 0.7.0 now and then loses the first frame of a still screen (it
+// captures before the stream has a buffer to put it in, then waits for damage). While a test's
+// first grab waits for that frame, this paints the same colour again every half second, which
+// damages the output without changing a pixel.
+class RepaintWhileOpening {
+public:
+    explicit RepaintWhileOpening(uint32_t rgb) : painter([this, rgb] {
+        for (int i = 0; i < 20 && !done; ++i) {
+            for (int waited = 0; waited < 500 && !done; waited += 10) Sleep(10);
+            if (!done) show_colour(rgb);
+        }
+    }) {}
+    ~RepaintWhileOpening() {
+        done = true;
+        painter.join();
+    }
+
+private:
+    std::atomic<bool> done{false};
+    std::thread painter;
+};
+
+}  // namespace wayland

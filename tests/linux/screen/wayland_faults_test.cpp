@@ -1,0 +1,78 @@
+// Faults of a Wayland desktop, each in a desktop of its own (wayland_suite.sh): the grab gives
+// zeros (there is no X server to fall back on), never hangs, and a session that cannot be had
+// is not asked for on every grab.
+#include <algorithm>
+#include <csignal>
+
+#include "portal_screen.h"
+#include "screen_test_support.h"
+#include "wayland_desktop.h"
+
+namespace {
+
+using namespace wayland;
+
+class WaylandFaults : public ScreenTest {
+protected:
+    std::vector<uint32_t> zeros(size_t count) { return std::vector<uint32_t>(count, 0); }
+
+    // Grabs many times, each all zeros, having begun at most one session.
+    void expectZerosFromOneAttempt() {
+        for (int i = 0; i < 50; ++i) ASSERT_EQ(grabbed(0, 0, width, height), zeros(width * height)) << "grab " << i;
+        EXPECT_EQ(host::screen_census().portal_sessions, 1);
+        expectEverythingReleased();
+    }
+};
+
+TEST_F(WaylandFaults, NoPortalOnTheBus) {
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
+    expectZerosFromOneAttempt();
+}
+
+// devices.sh --screencast none: the portal runs, with no ScreenCast backend.
+TEST_F(WaylandFaults, APortalWithoutScreenCast) { expectZerosFromOneAttempt(); }
+
+// devices.sh --screencast decline: the portal's chooser picks nothing, as a user who cancels.
+// The user is not asked again, not even once a failed session would be tried again.
+TEST_F(WaylandFaults, TheUserDeclines) {
+    expectZerosFromOneAttempt();
+    Sleep(portal::retry_after_ms + 1000);
+    EXPECT_EQ(grabbed(0, 0, 16, 16), zeros(16 * 16));
+    EXPECT_EQ(host::screen_census().portal_sessions, 1);
+}
+
+TEST_F(WaylandFaults, TheCompositorGoingAway) {
+    const std::vector<uint32_t> last(width * height, first_colour);
+    {
+        RepaintWhileOpening nudge(first_colour);
+        ASSERT_TRUE(eventually([&] { return grabbed(0, 0, width, height) == last; }));
+    }
+    const int sway = environment_pid("sway");
+    ASSERT_GT(sway, 0);
+    ASSERT_EQ(kill(sway, SIGKILL), 0);
+    EXPECT_TRUE(eventually([&] { return grabbed(0, 0, width, height) == zeros(width * height); }));
+    const int sessions = host::screen_census().portal_sessions;
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(grabbed(0, 0, 16, 16), zeros(16 * 16));
+    EXPECT_LE(host::screen_census().portal_sessions, sessions + 1);
+    expectEverythingReleased();
+}
+
+// The output's new size reaches the cast, or xdg-desktop-portal-wlr 0.7.0 pauses the cast and
+// the session ends a second later. Each grab meanwhile gives the output's colour where a frame
+// lies and zeros elsewhere, at once, and sessions are not asked for on every grab.
+TEST_F(WaylandFaults, TheOutputChangingSize) {
+    const std::vector<uint32_t> last(width * height, first_colour);
+    {
+        RepaintWhileOpening nudge(first_colour);
+        ASSERT_TRUE(eventually([&] { return grabbed(0, 0, width, height) == last; }));
+    }
+    ASSERT_TRUE(sway("output HEADLESS-1 resolution 800x600"));
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 3000; Sleep(20)) {
+        std::vector<uint32_t> got = grabbed(0, 0, width, height);
+        ASSERT_TRUE(std::all_of(got.begin(), got.end(), [](uint32_t p) { return p == first_colour || p == 0; }));
+    }
+    EXPECT_LE(host::screen_census().portal_sessions, 2);
+    expectEverythingReleased();
+}
+
+}  // namespace
