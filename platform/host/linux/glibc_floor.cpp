@@ -9,17 +9,21 @@
 #include <dlfcn.h>
 #include <link.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <algorithm>
 #include <cstdint>
 
+// Before 2.33 the stat calls were one entry point with the layout's version as first argument.
 #if defined(__x86_64__)
 #define GLIBC_FIRST "GLIBC_2.2.5"
 #define GLIBC_CONDVAR "GLIBC_2.3.2"
+#define STAT_LAYOUT 1
 #elif defined(__aarch64__)
 #define GLIBC_FIRST "GLIBC_2.17"
 #define GLIBC_CONDVAR "GLIBC_2.17"
+#define STAT_LAYOUT 0
 #else
 #error "name the first glibc version of this architecture"
 #endif
@@ -35,6 +39,9 @@ int pthread_once_pinned(pthread_once_t*, void (*)());
 int pthread_key_create_pinned(pthread_key_t*, void (*)(void*));
 int __pthread_key_create_pinned(pthread_key_t*, void (*)(void*));
 int pthread_mutex_trylock_pinned(pthread_mutex_t*);
+int pthread_create_pinned(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+int pthread_join_pinned(pthread_t, void**);
+int __fxstat64(int, int, struct stat64*);
 int pthread_cond_timedwait_pinned(pthread_cond_t*, pthread_mutex_t*, const timespec*);
 PINNED(dlopen, GLIBC_FIRST);
 PINNED(dlsym, GLIBC_FIRST);
@@ -43,6 +50,9 @@ PINNED(pthread_once, GLIBC_FIRST);
 PINNED(pthread_key_create, GLIBC_FIRST);
 PINNED(__pthread_key_create, GLIBC_FIRST);
 PINNED(pthread_mutex_trylock, GLIBC_FIRST);
+PINNED(pthread_create, GLIBC_FIRST);
+PINNED(pthread_join, GLIBC_FIRST);
+__asm__(".symver __fxstat64, __fxstat64@" GLIBC_FIRST);
 PINNED(pthread_cond_timedwait, GLIBC_CONDVAR);
 
 void* __wrap_dlopen(const char* file, int mode) { return dlopen_pinned(file, mode); }
@@ -56,6 +66,11 @@ int __wrap___pthread_key_create(pthread_key_t* key, void (*destroy)(void*)) {
     return __pthread_key_create_pinned(key, destroy);
 }
 int __wrap_pthread_mutex_trylock(pthread_mutex_t* mutex) { return pthread_mutex_trylock_pinned(mutex); }
+int __wrap_pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*run)(void*), void* argument) {
+    return pthread_create_pinned(thread, attributes, run, argument);
+}
+int __wrap_pthread_join(pthread_t thread, void** result) { return pthread_join_pinned(thread, result); }
+int __wrap_fstat64(int fd, struct stat64* status) { return __fxstat64(STAT_LAYOUT, fd, status); }
 
 // std::condition_variable waits for deadlines on the steady clock; before 2.30 glibc had only
 // deadlines on the condition variable's own clock, the realtime clock for the default one. The
