@@ -1,0 +1,64 @@
+// The stand-in for pthread_cond_clockwait: a deadline on another clock becomes a wait of the
+// same length, however far off or long past it is.
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <time.h>
+
+#include <cerrno>
+#include <climits>
+#include <thread>
+
+extern "C" int __wrap_pthread_cond_clockwait(pthread_cond_t*, pthread_mutex_t*, clockid_t, const timespec*);
+
+namespace {
+
+struct Waiter {
+    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+    pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
+
+    // Waits for `deadline`, woken by a signal sent once the wait has begun (the signaller needs
+    // the mutex, which the wait alone gives up).
+    int wait_woken(clockid_t clock, timespec deadline) {
+        pthread_mutex_lock(&mutex);
+        std::thread signaller([this] {
+            pthread_mutex_lock(&mutex);
+            pthread_cond_signal(&cond);
+            pthread_mutex_unlock(&mutex);
+        });
+        int result = __wrap_pthread_cond_clockwait(&cond, &mutex, clock, &deadline);
+        // A wait that ended without the signal is waited for once more, so the thread can end.
+        if (result != 0) __wrap_pthread_cond_clockwait(&cond, &mutex, clock, &far_off);
+        pthread_mutex_unlock(&mutex);
+        signaller.join();
+        return result;
+    }
+
+    timespec far_off = {time_t{1} << 40, 0};
+};
+
+timespec now(clockid_t clock) {
+    timespec t;
+    clock_gettime(clock, &t);
+    return t;
+}
+
+// std::chrono::steady_clock::time_point::max(), as libstdc++ hands it over.
+const timespec latest_steady = {LLONG_MAX / 1000000000, LLONG_MAX % 1000000000};
+
+TEST(CondClockwait, AFarDeadlineWaitsForTheSignal) {
+    for (clockid_t clock : {CLOCK_MONOTONIC, CLOCK_REALTIME}) {
+        Waiter waiter;
+        EXPECT_EQ(waiter.wait_woken(clock, latest_steady), 0) << "clock " << clock;
+        EXPECT_EQ(waiter.wait_woken(clock, {now(clock).tv_sec + 3600, 999999999}), 0) << "clock " << clock;
+    }
+}
+
+TEST(CondClockwait, APassedDeadlineTimesOutAtOnce) {
+    Waiter waiter;
+    pthread_mutex_lock(&waiter.mutex);
+    for (timespec deadline : {now(CLOCK_MONOTONIC), timespec{0, 0}, timespec{0, 999999999}, timespec{LLONG_MIN / 1000000000, 0}})
+        EXPECT_EQ(__wrap_pthread_cond_clockwait(&waiter.cond, &waiter.mutex, CLOCK_MONOTONIC, &deadline), ETIMEDOUT);
+    pthread_mutex_unlock(&waiter.mutex);
+}
+
+}  // namespace
