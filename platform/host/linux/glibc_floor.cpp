@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 
 // Before 2.33 the stat calls were one entry point with the layout's version as first argument.
 #if defined(__x86_64__)
@@ -75,15 +76,29 @@ int __wrap_fstat64(int fd, struct stat64* status) { return __fxstat64(STAT_LAYOU
 // std::condition_variable waits for deadlines on the steady clock; before 2.30 glibc had only
 // deadlines on the condition variable's own clock, the realtime clock for the default one. The
 // time left is carried over, as libstdc++ itself does where pthread_cond_clockwait is missing.
+// Seconds and nanoseconds apart: in nanoseconds alone, a far deadline (time_point::max()) wraps
+// into the past, or into a timespec the wait refuses.
 int __wrap_pthread_cond_clockwait(pthread_cond_t* cond, pthread_mutex_t* mutex, clockid_t clock,
                                   const timespec* deadline) {
-    timespec now_clock, now_real;
-    clock_gettime(clock, &now_clock);
-    clock_gettime(CLOCK_REALTIME, &now_real);
-    int64_t left = (deadline->tv_sec - now_clock.tv_sec) * 1000000000 + (deadline->tv_nsec - now_clock.tv_nsec);
-    int64_t until = now_real.tv_sec * int64_t{1000000000} + now_real.tv_nsec + std::max<int64_t>(left, 0);
-    timespec real_deadline{static_cast<time_t>(until / 1000000000), static_cast<long>(until % 1000000000)};
-    return pthread_cond_timedwait_pinned(cond, mutex, &real_deadline);
+    const long second = 1000000000;
+    timespec now, real;
+    clock_gettime(clock, &now);
+    clock_gettime(CLOCK_REALTIME, &real);
+    time_t left_s;
+    long left_ns = deadline->tv_nsec - now.tv_nsec;
+    if (__builtin_sub_overflow(deadline->tv_sec, now.tv_sec, &left_s)) left_s = -1;
+    if (left_ns < 0) {
+        left_ns += second;
+        left_s--;
+    }
+    if (left_s < 0) left_s = left_ns = 0;
+    real.tv_nsec += left_ns;
+    if (real.tv_nsec >= second) {
+        real.tv_nsec -= second;
+        real.tv_sec++;
+    }
+    if (__builtin_add_overflow(real.tv_sec, left_s, &real.tv_sec)) real = {std::numeric_limits<time_t>::max(), second - 1};
+    return pthread_cond_timedwait_pinned(cond, mutex, &real);
 }
 
 // libstdc++ skips atomic reference counting while this says the process has one thread; our own,
