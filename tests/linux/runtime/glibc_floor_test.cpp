@@ -1,6 +1,9 @@
-// The stand-in for pthread_cond_clockwait: a deadline on another clock becomes a wait of the
-// same length, however far off or long past it is.
+// The stand-ins for newer glibc calls. pthread_cond_clockwait: a deadline on another clock
+// becomes a wait of the same length, however far off or long past it is. _dl_find_object: the
+// unwind tables it finds are the ones glibc's own finds.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <link.h>
 #include <pthread.h>
 #include <time.h>
 
@@ -9,6 +12,7 @@
 #include <thread>
 
 extern "C" int __wrap_pthread_cond_clockwait(pthread_cond_t*, pthread_mutex_t*, clockid_t, const timespec*);
+extern "C" int _dl_find_object(void*, dl_find_object*);
 
 namespace {
 
@@ -59,6 +63,25 @@ TEST(CondClockwait, APassedDeadlineTimesOutAtOnce) {
     for (timespec deadline : {now(CLOCK_MONOTONIC), timespec{0, 0}, timespec{0, 999999999}, timespec{LLONG_MIN / 1000000000, 0}})
         EXPECT_EQ(__wrap_pthread_cond_clockwait(&waiter.cond, &waiter.mutex, CLOCK_MONOTONIC, &deadline), ETIMEDOUT);
     pthread_mutex_unlock(&waiter.mutex);
+}
+
+TEST(DlFindObject, FindsWhatGlibcFinds) {
+    using Find = int (*)(void*, dl_find_object*);
+    auto glibc = reinterpret_cast<Find>(dlsym(RTLD_DEFAULT, "_dl_find_object"));
+    if (!glibc) GTEST_SKIP() << "this glibc has no _dl_find_object";
+    int on_stack = 0;
+    void* addresses[] = {reinterpret_cast<void*>(&now), reinterpret_cast<void*>(&clock_gettime),
+                         reinterpret_cast<void*>(&testing::UnitTest::GetInstance), dlsym(RTLD_DEFAULT, "pthread_create")};
+    for (void* address : addresses) {
+        dl_find_object ours{}, theirs{};
+        ASSERT_EQ(glibc(address, &theirs), 0);
+        ASSERT_EQ(_dl_find_object(address, &ours), 0) << address;
+        EXPECT_EQ(ours.dlfo_eh_frame, theirs.dlfo_eh_frame) << address;
+        EXPECT_LE(ours.dlfo_map_start, address);
+        EXPECT_GT(ours.dlfo_map_end, address);
+    }
+    dl_find_object none{};
+    EXPECT_EQ(_dl_find_object(&on_stack, &none), -1);
 }
 
 }  // namespace
