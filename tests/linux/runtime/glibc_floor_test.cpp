@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <link.h>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <time.h>
 
 #include <cerrno>
@@ -13,6 +15,7 @@
 
 extern "C" int __wrap_pthread_cond_clockwait(pthread_cond_t*, pthread_mutex_t*, clockid_t, const timespec*);
 extern "C" int _dl_find_object(void*, dl_find_object*);
+extern "C" int __wrap_fstat64(int, struct stat64*);
 
 namespace {
 
@@ -63,6 +66,19 @@ TEST(CondClockwait, APassedDeadlineTimesOutAtOnce) {
     for (timespec deadline : {now(CLOCK_MONOTONIC), timespec{0, 0}, timespec{0, 999999999}, timespec{LLONG_MIN / 1000000000, 0}})
         EXPECT_EQ(__wrap_pthread_cond_clockwait(&waiter.cond, &waiter.mutex, CLOCK_MONOTONIC, &deadline), ETIMEDOUT);
     pthread_mutex_unlock(&waiter.mutex);
+}
+
+TEST(FStat64, SeesWhatTheCallSees) {
+    struct stat64 ours{}, theirs{};
+    ASSERT_EQ(__wrap_fstat64(STDERR_FILENO, &ours), 0);
+    ASSERT_EQ(fstat64(STDERR_FILENO, &theirs), 0);
+    EXPECT_EQ(ours.st_dev, theirs.st_dev);
+    EXPECT_EQ(ours.st_ino, theirs.st_ino);
+    EXPECT_EQ(ours.st_mode, theirs.st_mode);
+    EXPECT_EQ(ours.st_rdev, theirs.st_rdev);
+    errno = 0;
+    EXPECT_EQ(__wrap_fstat64(-1, &ours), -1);
+    EXPECT_EQ(errno, EBADF);
 }
 
 TEST(DlFindObject, FindsWhatGlibcFinds) {
