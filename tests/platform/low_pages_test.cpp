@@ -63,4 +63,31 @@ TEST(LowPages, RefusedWhenNothingIsLeftBelow2GiB) {
     munmap(again, page);
 }
 
+// A free place of exactly the size asked for, off the search's stride, is room all the same.
+// DISABLED: the search steps by the size asked for and misses it (out of memory with room left).
+TEST(LowPages, DISABLED_FindAFreePlaceOffTheStride) {
+    std::vector<std::pair<void*, size_t>> taken;
+    for (size_t size = size_t{1} << 30; size >= page; size /= 2)
+        for (void* p; (p = host::map_low_pages(nullptr, size)) != MAP_FAILED;) taken.emplace_back(p, size);
+    // The search resumes at the top: the last page below 2 GiB, given back and taken again.
+    munmap(reinterpret_cast<void*>(two_gib - page), page);
+    void* top = host::map_low_pages(nullptr, page);
+    ASSERT_EQ(address(top), two_gib - page) << "the top page was someone else's";
+    // Two pages given back, an odd number of pages above 1 MiB.
+    const uintptr_t lowest = uintptr_t{1} << 20;
+    uintptr_t hole = 0;
+    for (auto [p, size] : taken)
+        if (size >= 4 * page) {
+            hole = address(p) + ((address(p) - lowest) / page % 2 ? 0 : page);
+            break;
+        }
+    ASSERT_NE(hole, 0u);
+    munmap(reinterpret_cast<void*>(hole), 2 * page);
+    void* found = host::map_low_pages(nullptr, 2 * page);
+    EXPECT_EQ(address(found), hole);
+    if (found != MAP_FAILED) munmap(found, 2 * page);
+    munmap(top, page);
+    for (auto [p, size] : taken) munmap(p, size);
+}
+
 }  // namespace
