@@ -1,10 +1,14 @@
 // Faults of a Wayland desktop, each in a desktop of its own (wayland_suite.sh): the grab gives
 // zeros (there is no X server to fall back on), never hangs, and a session that cannot be had
 // is not asked for on every grab.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <csignal>
+#include <fstream>
 
 #include "portal_screen.h"
+#include "portal_session.h"
 #include "screen_test_support.h"
 #include "wayland_desktop.h"
 
@@ -54,6 +58,26 @@ TEST_F(WaylandFaults, TheCompositorGoingAway) {
     const int sessions = host::screen_census().portal_sessions;
     for (int i = 0; i < 50; ++i) ASSERT_EQ(grabbed(0, 0, 16, 16), zeros(16 * 16));
     EXPECT_LE(host::screen_census().portal_sessions, sessions + 1);
+    expectEverythingReleased();
+}
+
+// A restore token that is no token (not text; the file is the user's to spoil) is not handed
+// to the bus, whose library ends the process on a string that is not UTF-8: the user is asked
+// as without one, and the portal's next token takes its place.
+TEST_F(WaylandFaults, AGarbledRestoreToken) {
+    const std::string file = portal::restore_token_file();
+    const std::string folder = file.substr(0, file.rfind('/'));
+    mkdir(folder.substr(0, folder.rfind('/')).c_str(), 0700);
+    mkdir(folder.c_str(), 0700);
+    std::ofstream(file) << "restore\xff\xfe\x01token\n";
+    {
+        RepaintWhileOpening nudge(first_colour);
+        ASSERT_TRUE(eventually([&] { return grabbed(0, 0, width, height) == std::vector<uint32_t>(width * height, first_colour); }));
+    }
+    EXPECT_EQ(host::screen_census().portal_sessions, 1);
+    std::string token;
+    std::ifstream(file) >> token;
+    EXPECT_EQ(token.find_first_not_of("0123456789abcdefABCDEF-"), std::string::npos) << "the portal's own token: " << token;
     expectEverythingReleased();
 }
 

@@ -26,6 +26,7 @@ run 'WaylandTwoOutputs.*'
 run 'WaylandFaults.NoPortalOnTheBus'
 run 'WaylandFaults.APortalWithoutScreenCast' --screencast none
 run 'WaylandFaults.TheUserDeclines' --screencast decline
+run 'WaylandFaults.AGarbledRestoreToken'
 run 'WaylandFaults.TheCompositorGoingAway'
 run 'WaylandFaults.TheOutputChangingSize'
 echo "$passed passed, $failed failed, 0 skipped"
