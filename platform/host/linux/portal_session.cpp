@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -141,11 +142,16 @@ std::string bus_address() {
     return access(socket.c_str(), F_OK) == 0 ? "unix:path=" + socket : std::string{};
 }
 
+// The token as the portal gave it, printable ASCII (a UUID). Anything else, from a file that is
+// the user's to spoil, is no token: libdbus ends the process on a string that is not UTF-8.
 std::string read_restore_token() {
+    const size_t longest = 256;
     std::ifstream file(restore_token_file());
-    std::string token;
-    std::getline(file, token);
-    return token;
+    char line[longest + 2] = {};
+    file.getline(line, sizeof line);  // a longer line is cut, and refused for its length
+    const std::string token(line);
+    const bool printable = std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 0x7F; });
+    return token.size() <= longest && printable ? token : std::string{};
 }
 
 // Written under a name of its own and moved into place, so that a reader never sees half.

@@ -77,7 +77,8 @@ TEST_F(WaylandFaults, AGarbledRestoreToken) {
     EXPECT_EQ(host::screen_census().portal_sessions, 1);
     std::string token;
     std::ifstream(file) >> token;
-    EXPECT_EQ(token.find_first_not_of("0123456789abcdefABCDEF-"), std::string::npos) << "the portal's own token: " << token;
+    EXPECT_TRUE(!token.empty() && token.find_first_not_of("0123456789abcdefABCDEF-") == std::string::npos)
+        << "the portal's own token: " << token;
     expectEverythingReleased();
 }
 
