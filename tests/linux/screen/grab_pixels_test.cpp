@@ -3,7 +3,6 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "screen_test_support.h"
 
@@ -84,23 +83,8 @@ TEST_P(GrabFromXvfb, LeavesBlackWhereTheRectangleLeavesTheScreen) {
 }
 
 TEST_P(GrabFromXvfb, SeveralThreadsGrabAtOnce) {
-    const int threads = 4, grabs = 25;
-    std::vector<jintArray> arrays;
-    for (int t = 0; t < threads * grabs; ++t) arrays.push_back(jni.newIntArray(64 * 48, untouched));
-    std::vector<std::thread> grabbers;
-    for (int t = 0; t < threads; ++t)
-        grabbers.emplace_back([&, t] {
-            for (int g = 0; g < grabs; ++g) grab(arrays[t * grabs + g], t * 100 + g, t * 50 + g, 64, 48);
-        });
-    for (auto& grabber : grabbers) grabber.join();
-
-    for (int t = 0; t < threads; ++t)
-        for (int g = 0; g < grabs; ++g) {
-            const jint* got = jni.ints(arrays[t * grabs + g]);
-            ASSERT_EQ(std::vector<uint32_t>(got, got + 64 * 48), expected(t * 100 + g, t * 50 + g, 64, 48))
-                << "thread " << t << ", grab " << g;
-        }
-    expectReadBy(screenBefore, threads * grabs);
+    expectGrabsFromSeveralThreads(100, 50, expected);
+    expectReadBy(screenBefore, 4 * 25);
     expectEverythingReleased();
 }
 

@@ -10,8 +10,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -66,6 +68,27 @@ protected:
         grab(pixels, x, y, width, height);
         const jint* ints = jni.ints(pixels);
         return std::vector<uint32_t>(ints, ints + width * height);
+    }
+
+    // Four threads grab 25 rectangles of 64x48 each at once, thread t's n-th at
+    // (t * step_x + n, t * step_y + n); every one must hold what `expected` gives for it.
+    void expectGrabsFromSeveralThreads(int step_x, int step_y,
+                                       const std::function<std::vector<uint32_t>(int, int, int, int)>& expected) {
+        const int threads = 4, grabs = 25;
+        std::vector<jintArray> arrays;
+        for (int t = 0; t < threads * grabs; ++t) arrays.push_back(jni.newIntArray(64 * 48, untouched));
+        std::vector<std::thread> grabbers;
+        for (int t = 0; t < threads; ++t)
+            grabbers.emplace_back([&, t] {
+                for (int g = 0; g < grabs; ++g) grab(arrays[t * grabs + g], t * step_x + g, t * step_y + g, 64, 48);
+            });
+        for (auto& grabber : grabbers) grabber.join();
+        for (int t = 0; t < threads; ++t)
+            for (int g = 0; g < grabs; ++g) {
+                const jint* got = jni.ints(arrays[t * grabs + g]);
+                ASSERT_EQ(std::vector<uint32_t>(got, got + 64 * 48), expected(t * step_x + g, t * step_y + g, 64, 48))
+                    << "thread " << t << ", grab " << g;
+            }
     }
 
     // Only the one connection to the current display stays open, keeping at most two segments

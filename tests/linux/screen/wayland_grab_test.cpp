@@ -93,20 +93,7 @@ TEST_F(WaylandGrab, TheNextGrabsSeeAChange) {
 
 TEST_F(WaylandGrab, SeveralThreadsGrabAtOnce) {
     ASSERT_TRUE(shows_picture());
-    const int threads = 4, grabs = 25;
-    std::vector<jintArray> arrays;
-    for (int t = 0; t < threads * grabs; ++t) arrays.push_back(jni.newIntArray(64 * 48, untouched));
-    std::vector<std::thread> grabbers;
-    for (int t = 0; t < threads; ++t)
-        grabbers.emplace_back([&, t] {
-            for (int g = 0; g < grabs; ++g) grab(arrays[t * grabs + g], t * 300 + g, t * 150 + g, 64, 48);
-        });
-    for (auto& grabber : grabbers) grabber.join();
-    for (int t = 0; t < threads; ++t)
-        for (int g = 0; g < grabs; ++g) {
-            const jint* got = jni.ints(arrays[t * grabs + g]);
-            ASSERT_EQ(std::vector<uint32_t>(got, got + 64 * 48), expected_picture(t * 300 + g, t * 150 + g, 64, 48));
-        }
+    expectGrabsFromSeveralThreads(300, 150, [&](int x, int y, int w, int h) { return expected_picture(x, y, w, h); });
     expectEverythingReleased();
 }
 
