@@ -25,6 +25,7 @@ javac --release 11 -Xlint:all,-options -Werror -d "$work/classes" -cp "$classes:
 
 passed=0
 failed=0
+: >"$work/failures"
 # run NAME LAUNCHER CLASSPATH LIBRARY_PATH TEST_CLASS...: LAUNCHER runs the JVM ("" for none).
 run() {
     name=$1 launcher=$2 classpath=$3 libpath=$4
@@ -39,8 +40,10 @@ run() {
     # The summary need not be the last line: the environment may report after the JVM (a server
     # that a test killed, say).
     counts=$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$work/log" | tail -n 1)
+    sed -n "s|^FAILED |  $name: |p" "$work/log" >>"$work/failures"
     if [ -z "$counts" ]; then
         echo "run-tests: $name did not finish" >&2
+        echo "  $name: did not finish (exit status $status)" >>"$work/failures"
         counts="0 1"
     fi
     set -- $counts
@@ -48,8 +51,10 @@ run() {
     failed=$((failed + $2))
     if grep -q 'in native method' "$work/log"; then
         echo "run-tests: $name: the JNI checker complained" >&2
+        echo "  $name: the JNI checker complained" >>"$work/failures"
         failed=$((failed + 1))
     elif [ "$status" != 0 ] && [ "$2" = 0 ]; then
+        echo "  $name: exit status $status after its tests passed" >>"$work/failures"
         failed=$((failed + 1))
     fi
 }
@@ -109,5 +114,10 @@ else
     skipped=$((skipped + 1))
 fi
 
+# Last, so that a log cut to its tail still says what failed.
+if [ -s "$work/failures" ]; then
+    echo "Failed:"
+    cat "$work/failures"
+fi
 echo "$passed passed, $failed failed$([ "$skipped" = 0 ] || echo ", $skipped skipped")"
 [ "$failed" = 0 ]

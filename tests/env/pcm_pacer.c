@@ -1,8 +1,9 @@
 /* pcm_pacer BYTES_PER_SECOND FILE: plays raw PCM from FILE over and over to stdout, at the pace
  * of a real device. A pipe-fed sound source takes data as fast as it comes and stalls when none
  * comes, so the feed must neither run ahead nor pause, nor rush to make up for lost time. */
-#define _POSIX_C_SOURCE 200809L
+#define _GNU_SOURCE
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -52,6 +53,11 @@ int main(int argc, char **argv) {
         return 1;
     }
     signal(SIGPIPE, SIG_IGN);
+    /* A source that is not recording leaves the pipe full, and hands all of it over in a burst
+     * when a recording starts: stale audio, up to 4 s in a pipe of the default 64 KiB, enough to
+     * overflow a reader's ring. A real device's backlog is a fraction of a second; the smallest
+     * pipe (one page) makes it so. Not a pipe (a file, a terminal): nothing to shrink. */
+    fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 4096);
     size_t per_tick = (size_t)(rate / ticks_per_second), position = 0;
     struct timespec next;
     clock_gettime(CLOCK_MONOTONIC, &next);

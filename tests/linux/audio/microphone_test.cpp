@@ -22,7 +22,7 @@ constexpr std::chrono::milliseconds kSettling{1500};
 class RecordingTest : public MicrophoneTest {
 protected:
     // The first channel of `seconds` of recording, as 16-bit values, after what arrives in the
-    // first moments: the pipe source hands over its backlog (seconds of it) in a burst at first,
+    // first moments: the pipe source hands over its backlog (what its feed's pipe held) in a burst at first,
     // and may break the tone there.
     std::vector<int> record(jint handle, Format f, jint bufferSize, double seconds) {
         std::vector<int> samples;
@@ -95,6 +95,31 @@ TEST_F(RecordingTest, TwoCapturesRecordAtOnce) {
     EXPECT_EQ(firstBreak(a, 0, 7, 400), -1);
     EXPECT_EQ(firstBreak(b, 0, 7, 400), -1);
     EXPECT_GE(std::min(a.size(), b.size()), 3u * 8000 * 95 / 100);
+}
+
+// A second of audio cannot be handed over much sooner than a second after the capture opens:
+// neither an earlier capture on the same connection nor a source that sat idle may hand over
+// audio from before. An idle pipe source does hand over what its feed's pipe held (a quarter
+// second); one that held seconds of it overflowed rings and broke recordings. A busy machine
+// only makes the second take longer.
+TEST_F(MicrophoneTest, AFreshCaptureHoldsLittleAudioFromBeforeItOpened) {
+    Format f{8000, 1, 16};
+    jbyteArray dest = jni.newByteArray(1600);
+    jint earlier = open(f, 1600);
+    ASSERT_NE(earlier, 0);
+    ASSERT_EQ(read(earlier, dest, 1600), 0);
+    close(earlier);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+
+    // A ring of 6 s: a backlog of seconds arrives whole rather than overflowing it.
+    jint handle = -1;
+    auto aSecondOfAudio = millisecondsTaken([&] {
+        handle = open(f, 1600, 60);
+        for (int i = 0; i < 10 && handle != 0; ++i) ASSERT_EQ(read(handle, dest, 1600), 0);
+    });
+    ASSERT_NE(handle, 0);
+    close(handle);
+    EXPECT_GE(aSecondOfAudio, 400) << "ms for a second of audio";
 }
 
 TEST_F(MicrophoneTest, CloseWakesABlockedReader) {
