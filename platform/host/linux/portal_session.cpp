@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 
 #include "dbus_library.h"
@@ -146,10 +146,13 @@ std::string bus_address() {
 // the user's to spoil, is no token: libdbus ends the process on a string that is not UTF-8.
 std::string read_restore_token() {
     const size_t longest = 256;
-    std::ifstream file(restore_token_file());
-    char line[longest + 2] = {};
-    file.getline(line, sizeof line);  // a longer line is cut, and refused for its length
-    const std::string token(line);
+    std::string token;
+    int fd = ::open(restore_token_file().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return token;
+    char line[longest + 2];
+    ssize_t got = ::read(fd, line, sizeof line);  // a longer line is cut, and refused for its length
+    ::close(fd);
+    if (got > 0) token.assign(line, std::find(line, line + got, '\n'));
     const bool printable = std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 0x7F; });
     return token.size() <= longest && printable ? token : std::string{};
 }
@@ -162,13 +165,17 @@ void keep_restore_token(const std::string& token) {
     mkdir(folder.substr(0, folder.rfind('/')).c_str(), 0700);
     mkdir(folder.c_str(), 0700);
     std::string draft = path + "." + std::to_string(getpid());
-    {
-        std::ofstream file(draft, std::ios::trunc);
-        file << token << '\n';
-        if (!file) return;
+    // Made private from the start: the token lets this user's programs share the screen unasked.
+    ::unlink(draft.c_str());
+    int fd = ::open(draft.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    const std::string line = token + '\n';
+    bool written = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    if (::close(fd) != 0 || !written) {
+        ::unlink(draft.c_str());
+        return;
     }
-    chmod(draft.c_str(), 0600);  // it lets this user's programs share the screen unasked
-    if (std::rename(draft.c_str(), path.c_str()) != 0) std::remove(draft.c_str());
+    if (std::rename(draft.c_str(), path.c_str()) != 0) ::unlink(draft.c_str());
 }
 
 // One conversation with the portal on a private connection.

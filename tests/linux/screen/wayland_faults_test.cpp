@@ -63,7 +63,7 @@ TEST_F(WaylandFaults, TheCompositorGoingAway) {
 
 // A restore token that is no token (not text; the file is the user's to spoil) is not handed
 // to the bus, whose library ends the process on a string that is not UTF-8: the user is asked
-// as without one, and the portal's next token takes its place.
+// as without one, and the portal's next token takes its place, readable by the user alone.
 TEST_F(WaylandFaults, AGarbledRestoreToken) {
     const std::string file = portal::restore_token_file();
     const std::string folder = file.substr(0, file.rfind('/'));
@@ -79,6 +79,9 @@ TEST_F(WaylandFaults, AGarbledRestoreToken) {
     std::ifstream(file) >> token;
     EXPECT_TRUE(!token.empty() && token.find_first_not_of("0123456789abcdefABCDEF-") == std::string::npos)
         << "the portal's own token: " << token;
+    struct stat kept = {};
+    ASSERT_EQ(stat(file.c_str(), &kept), 0);
+    EXPECT_EQ(kept.st_mode & 0777, 0600u) << "the token lets this user's programs share the screen unasked";
     expectEverythingReleased();
 }
 
