@@ -70,14 +70,15 @@ start_pulseaudio() {
     { cat "$D/pulse.log" >&2; log "PulseAudio did not start"; return 1; }
 }
 
-# start_pipe_source RATE RAW: the PulseAudio-speaking server's default source becomes a pipe
-# ("testsrc", mono 16-bit at RATE Hz) fed in real time with the raw PCM file RAW, over and over.
+# start_pipe_source RATE RAW [PIPE_BYTES]: the PulseAudio-speaking server's default source becomes
+# a pipe ("testsrc", mono 16-bit at RATE Hz) of PIPE_BYTES (default: the system's) fed in real
+# time with the raw PCM file RAW, over and over.
 start_pipe_source() {
-  local rate=$1 raw=$2 server=unix:$XDG_RUNTIME_DIR/pulse/native
+  local rate=$1 raw=$2 pipe_bytes=${3:-} server=unix:$XDG_RUNTIME_DIR/pulse/native
   cc -O2 -o "$D/pcm_pacer" "$(dirname "${BASH_SOURCE[0]}")/pcm_pacer.c"
   timeout 10 pactl -s "$server" load-module module-pipe-source source_name=testsrc file="$D/source.fifo" \
     format=s16le rate="$rate" channels=1 >/dev/null || { log "the pipe source did not load"; return 1; }
-  "$D/pcm_pacer" $((rate * 2)) "$raw" >"$D/source.fifo" &
+  "$D/pcm_pacer" $((rate * 2)) "$raw" $pipe_bytes >"$D/source.fifo" &
   pids+=($!)
   timeout 10 pactl -s "$server" set-default-source testsrc
 }

@@ -103,8 +103,17 @@ if [ "$sound" != none ]; then
     espeak-ng -w "$D/phrase.wav" "$phrase"
     sox -D "$D/phrase.wav" -t raw -r $rate -e signed -b 16 -c 1 "$raw" pad 0.5 1
   fi
-  [ "$server" = pipewire ] || start_pulseaudio
-  start_pipe_source $rate "$raw"
+  if [ "$server" = pipewire ]; then
+    # PipeWire reads the pipe on its own clock, whether or not anyone records, and needs the
+    # pipe's reserve to ride out the feed's jitter.
+    start_pipe_source $rate "$raw"
+  else
+    # PulseAudio reads the pipe only while someone records, and then hands over all it held at
+    # once: a pipe of the default 64 KiB held 4 s of stale audio, enough to overflow a 24-buffer
+    # ring. One page holds a quarter second, a backlog like a real device's.
+    start_pulseaudio
+    start_pipe_source $rate "$raw" 4096
+  fi
 fi
 
 # The command runs in a process group of its own, so that an interrupt can stop all of it; the

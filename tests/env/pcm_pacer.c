@@ -1,5 +1,5 @@
-/* pcm_pacer BYTES_PER_SECOND FILE: plays raw PCM from FILE over and over to stdout, at the pace
- * of a real device. A pipe-fed sound source takes data as fast as it comes and stalls when none
+/* pcm_pacer BYTES_PER_SECOND FILE [PIPE_BYTES]: plays raw PCM from FILE over and over to stdout,
+ * at the pace of a real device; PIPE_BYTES sets the size of the pipe it writes into. A pipe-fed sound source takes data as fast as it comes and stalls when none
  * comes, so the feed must neither run ahead nor pause, nor rush to make up for lost time. */
 #define _GNU_SOURCE
 #include <errno.h>
@@ -41,9 +41,9 @@ static char *read_file(const char *path, size_t *size) {
 }
 
 int main(int argc, char **argv) {
-    long rate = argc == 3 ? strtol(argv[1], NULL, 10) : 0;
+    long rate = argc == 3 || argc == 4 ? strtol(argv[1], NULL, 10) : 0;
     if (rate <= 0 || rate % ticks_per_second != 0) {
-        fprintf(stderr, "usage: pcm_pacer BYTES_PER_SECOND FILE (rate a multiple of %d)\n", ticks_per_second);
+        fprintf(stderr, "usage: pcm_pacer BYTES_PER_SECOND FILE [PIPE_BYTES] (rate a multiple of %d)\n", ticks_per_second);
         return 2;
     }
     size_t size = 0;
@@ -53,11 +53,10 @@ int main(int argc, char **argv) {
         return 1;
     }
     signal(SIGPIPE, SIG_IGN);
-    /* A source that is not recording leaves the pipe full, and hands all of it over in a burst
-     * when a recording starts: stale audio, up to 4 s in a pipe of the default 64 KiB, enough to
-     * overflow a reader's ring. A real device's backlog is a fraction of a second; the smallest
-     * pipe (one page) makes it so. Not a pipe (a file, a terminal): nothing to shrink. */
-    fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 4096);
+    if (argc == 4 && fcntl(STDOUT_FILENO, F_SETPIPE_SZ, (int)strtol(argv[3], NULL, 10)) < 0) {
+        perror("pcm_pacer: the pipe's size");
+        return 1;
+    }
     size_t per_tick = (size_t)(rate / ticks_per_second), position = 0;
     struct timespec next;
     clock_gettime(CLOCK_MONOTONIC, &next);
