@@ -54,7 +54,7 @@ run() {
         echo "  $name: the JNI checker complained" >>"$work/failures"
         failed=$((failed + 1))
     elif [ "$status" != 0 ] && [ "$2" = 0 ]; then
-        echo "  $name: exit status $status after its tests passed" >>"$work/failures"
+        echo "  $name: exit status $status, though no test failed" >>"$work/failures"
         failed=$((failed + 1))
     fi
 }

@@ -104,13 +104,14 @@ if [ "$sound" != none ]; then
     sox -D "$D/phrase.wav" -t raw -r $rate -e signed -b 16 -c 1 "$raw" pad 0.5 1
   fi
   if [ "$server" = pipewire ]; then
-    # PipeWire reads the pipe on its own clock, whether or not anyone records, and needs the
-    # pipe's reserve to ride out the feed's jitter.
+    # PipeWire also reads the pipe only while someone records, but never faster than its own
+    # clock: what the pipe held arrives as a delay, not a burst, and is the reserve that rides
+    # out the feed's jitter (a one-page pipe broke the tone).
     start_pipe_source $rate "$raw"
   else
     # PulseAudio reads the pipe only while someone records, and then hands over all it held at
     # once: a pipe of the default 64 KiB held 4 s of stale audio, enough to overflow a 24-buffer
-    # ring. One page holds a quarter second, a backlog like a real device's.
+    # ring. One page holds a quarter second at 8000 Hz, a backlog like a real device's.
     start_pulseaudio
     start_pipe_source $rate "$raw" 4096
   fi

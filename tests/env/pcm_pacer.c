@@ -1,9 +1,10 @@
 /* pcm_pacer BYTES_PER_SECOND FILE [PIPE_BYTES]: plays raw PCM from FILE over and over to stdout,
- * at the pace of a real device; PIPE_BYTES sets the size of the pipe it writes into. A pipe-fed sound source takes data as fast as it comes and stalls when none
- * comes, so the feed must neither run ahead nor pause, nor rush to make up for lost time. */
+ * at the pace of a real device; PIPE_BYTES sets the size of the pipe it writes into. A pipe-fed
+ * sound source takes data as fast as it comes and stalls when none comes, so the feed must neither run ahead nor pause, nor rush to make up for lost time. */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -53,9 +54,17 @@ int main(int argc, char **argv) {
         return 1;
     }
     signal(SIGPIPE, SIG_IGN);
-    if (argc == 4 && fcntl(STDOUT_FILENO, F_SETPIPE_SZ, (int)strtol(argv[3], NULL, 10)) < 0) {
-        perror("pcm_pacer: the pipe's size");
-        return 1;
+    if (argc == 4) {
+        char *end;
+        long pipe_bytes = strtol(argv[3], &end, 10);
+        if (*end || pipe_bytes <= 0 || pipe_bytes > INT_MAX) {
+            fprintf(stderr, "pcm_pacer: bad pipe size %s\n", argv[3]);
+            return 2;
+        }
+        if (fcntl(STDOUT_FILENO, F_SETPIPE_SZ, (int)pipe_bytes) < 0) {
+            perror("pcm_pacer: the pipe's size");
+            return 1;
+        }
     }
     size_t per_tick = (size_t)(rate / ticks_per_second), position = 0;
     struct timespec next;

@@ -149,10 +149,11 @@ std::string read_restore_token() {
     std::string token;
     int fd = ::open(restore_token_file().c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return token;
-    char line[longest + 2];
-    ssize_t got = ::read(fd, line, sizeof line);  // a longer line is cut, and refused for its length
+    char line[longest + 2];  // a longer line is cut, and refused for its length
+    size_t got = 0;
+    for (ssize_t n; got < sizeof line && (n = ::read(fd, line + got, sizeof line - got)) > 0;) got += n;
     ::close(fd);
-    if (got > 0) token.assign(line, std::find(line, line + got, '\n'));
+    token.assign(line, std::find(line, line + got, '\n'));
     const bool printable = std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 0x7F; });
     return token.size() <= longest && printable ? token : std::string{};
 }
@@ -170,7 +171,8 @@ void keep_restore_token(const std::string& token) {
     int fd = ::open(draft.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return;
     const std::string line = token + '\n';
-    bool written = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    bool written = ::fchmod(fd, 0600) == 0 &&  // whatever the umask took away
+                   ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
     if (::close(fd) != 0 || !written) {
         ::unlink(draft.c_str());
         return;

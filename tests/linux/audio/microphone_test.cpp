@@ -22,8 +22,8 @@ constexpr std::chrono::milliseconds kSettling{1500};
 class RecordingTest : public MicrophoneTest {
 protected:
     // The first channel of `seconds` of recording, as 16-bit values, after what arrives in the
-    // first moments: the pipe source hands over its backlog (what its feed's pipe held) in a burst at first,
-    // and may break the tone there.
+    // first moments: the pipe source hands over its backlog (what its feed's pipe held) at first,
+    // on PulseAudio in a burst, and may break the tone there.
     std::vector<int> record(jint handle, Format f, jint bufferSize, double seconds) {
         std::vector<int> samples;
         jbyteArray dest = jni.newByteArray(bufferSize);
@@ -97,11 +97,11 @@ TEST_F(RecordingTest, TwoCapturesRecordAtOnce) {
     EXPECT_GE(std::min(a.size(), b.size()), 3u * 8000 * 95 / 100);
 }
 
-// A second of audio cannot be handed over much sooner than a second after the capture opens:
-// neither an earlier capture on the same connection nor a source that sat idle may hand over
-// audio from before. An idle pipe source does hand over what its feed's pipe held (a quarter
-// second); one that held seconds of it overflowed rings and broke recordings. A busy machine
-// only makes the second take longer.
+// A second of audio comes no faster than real time, after at most the source's backlog: an
+// earlier capture on the same connection leaves nothing behind, and an idle PulseAudio pipe
+// source hands over only what its feed's one-page pipe held (a quarter second); one that held
+// seconds of it overflowed rings and broke recordings. (PipeWire's backlog arrives as a delay,
+// which this cannot see.) A busy machine only makes the second take longer.
 TEST_F(MicrophoneTest, AFreshCaptureHoldsLittleAudioFromBeforeItOpened) {
     Format f{8000, 1, 16};
     jbyteArray dest = jni.newByteArray(1600);
