@@ -47,14 +47,16 @@ for size in $grab_sizes; do
   fi
   if [ -f "$linux/java/orvanta_classes.jar" ]; then
     show "java-grab-$size" "$root/tests/env/devices.sh" --no-sound --screen "${size}x24" -- \
-      "$root/java/bench/run.sh" "$linux" ScreenGrabBench "$root/java/bench/ScreenGrabBench.java"
+      "$root/java/bench/run.sh" "$linux" ScreenGrabBench "$root/java/bench/ScreenGrabBench.java" \
+      "$root/java/bench/Medians.java"
   fi
 done
 # The whole output of a Wayland desktop through the desktop portal, against a bare copy of a frame.
 : >"$out/java-wayland.txt"
 if [ -f "$linux/java/orvanta_classes.jar" ]; then
   show java-wayland "$root/tests/env/devices.sh" --no-sound --screen 1280x720x24 --wayland '#ff8000' -- \
-    "$root/java/bench/run.sh" "$linux" WaylandGrabBench "$root/java/bench/WaylandGrabBench.java"
+    "$root/java/bench/run.sh" "$linux" WaylandGrabBench "$root/java/bench/WaylandGrabBench.java" \
+    "$root/java/bench/Medians.java"
 fi
 for arch in x86:"$win32" x86-64:"$win64"; do
   build=${arch#*:} arch=${arch%%:*}

@@ -2,7 +2,6 @@ import com.velk.orvanta.content.client.appshare.ScreenCapture;
 import java.awt.Rectangle;
 import java.awt.Robot;
 import java.awt.Toolkit;
-import java.util.Arrays;
 
 /**
  * ScreenCapture against Robot.createScreenCapture on the same screen, taking turns in the same
@@ -19,38 +18,17 @@ public final class ScreenGrabBench {
         Robot robot = new Robot();
         Rectangle screen = new Rectangle(Toolkit.getDefaultToolkit().getScreenSize());
         int[] into = new int[screen.width * screen.height];
-        double[] whole = medians(() -> ScreenCapture.grab(screen), () -> ScreenCapture.grab(screen, into),
+        double[] whole = Medians.of(ROUNDS, () -> ScreenCapture.grab(screen), () -> ScreenCapture.grab(screen, into),
             () -> robot.createScreenCapture(screen));
         System.out.printf("java_grab width=%d height=%d grab_ms=%.3f grab_into_ms=%.3f robot_ms=%.3f%n",
             screen.width, screen.height, whole[0], whole[1], whole[2]);
 
         Rectangle window = new Rectangle(0, 0, Math.min(640, screen.width), Math.min(480, screen.height));
         int[] frame = new int[window.width * window.height];
-        double[] part = medians(() -> ScreenCapture.grab(window), () -> ScreenCapture.grab(window, frame),
+        double[] part = Medians.of(ROUNDS, () -> ScreenCapture.grab(window), () -> ScreenCapture.grab(window, frame),
             () -> robot.createScreenCapture(window));
         System.out.printf("java_grab_window width=%d height=%d grab_ms=%.3f grab_into_ms=%.3f per_second=%.0f "
             + "robot_ms=%.3f robot_per_second=%.0f%n", window.width, window.height, part[0], part[1], 1000 / part[1],
             part[2], 1000 / part[2]);
-    }
-
-    // The median time of each, measured in turns so that a busy spell of the machine falls on all.
-    private static double[] medians(Runnable... grabs) {
-        for (int i = 0; i < 5; i++) {
-            for (Runnable grab : grabs) grab.run();
-        }
-        double[][] times = new double[grabs.length][ROUNDS];
-        for (int round = 0; round < ROUNDS; round++) {
-            for (int g = 0; g < grabs.length; g++) {
-                long start = System.nanoTime();
-                grabs[g].run();
-                times[g][round] = (System.nanoTime() - start) / 1e6;
-            }
-        }
-        double[] medians = new double[grabs.length];
-        for (int g = 0; g < grabs.length; g++) {
-            Arrays.sort(times[g]);
-            medians[g] = times[g][ROUNDS / 2];
-        }
-        return medians;
     }
 }

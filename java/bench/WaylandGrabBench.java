@@ -1,6 +1,5 @@
 import com.velk.orvanta.content.client.appshare.ScreenCapture;
 import java.awt.Rectangle;
-import java.util.Arrays;
 
 /**
  * ScreenCapture on a Wayland desktop (the desktop portal's ScreenCast over PipeWire), the whole
@@ -21,30 +20,9 @@ public final class WaylandGrabBench {
         double firstMs = (System.nanoTime() - start) / 1e6;
         int[] frame = into.clone();
         int[] copy = new int[frame.length];
-        double[] m = medians(() -> ScreenCapture.grab(output, into), () -> ScreenCapture.grab(output),
+        double[] m = Medians.of(ROUNDS, () -> ScreenCapture.grab(output, into), () -> ScreenCapture.grab(output),
             () -> System.arraycopy(frame, 0, copy, 0, frame.length));
         System.out.printf("wayland_grab width=%d height=%d first_ms=%.1f grab_into_ms=%.3f grab_ms=%.3f copy_ms=%.3f "
             + "pixel=%06x%n", output.width, output.height, firstMs, m[0], m[1], m[2], into[into.length / 2]);
-    }
-
-    // The median time of each, measured in turns so that a busy spell of the machine falls on all.
-    private static double[] medians(Runnable... runs) {
-        for (int i = 0; i < 5; i++) {
-            for (Runnable run : runs) run.run();
-        }
-        double[][] times = new double[runs.length][ROUNDS];
-        for (int round = 0; round < ROUNDS; round++) {
-            for (int r = 0; r < runs.length; r++) {
-                long start = System.nanoTime();
-                runs[r].run();
-                times[r][round] = (System.nanoTime() - start) / 1e6;
-            }
-        }
-        double[] medians = new double[runs.length];
-        for (int r = 0; r < runs.length; r++) {
-            Arrays.sort(times[r]);
-            medians[r] = times[r][ROUNDS / 2];
-        }
-        return medians;
     }
 }
