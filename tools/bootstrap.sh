@@ -1,42 +1,178 @@
 #!/bin/sh
 # Installs what building and testing need on Debian 12, as root. Quick when all is present.
+# Says on one line each what it could not refresh, what it pinned and what it skipped, and why.
+#
+# What the package mirror does, seen on fresh machines of ours:
+# - It can be half-synced for a day: one index of one suite (bookworm-security's i386 list) fails
+#   with "File has unexpected size ... Mirror sync in progress?" however often it is asked, while
+#   the rest comes. apt keeps none of that suite's new lists then, for any architecture.
+# - A library that is Multi-Arch: same must have one version on every architecture. With the
+#   amd64 candidates from bookworm-security and the i386 ones from bookworm alone, wine32:i386
+#   ends in "held broken packages". So a suite that lacks a list for one of our architectures, or
+#   could not be refreshed, is pinned below the others for this install (a preferences file of
+#   this run's own, given to apt on its command line: nothing is left in apt's settings), and every
+#   architecture takes the same suites' versions.
+# - An amd64 library already installed from that suite (an image upgraded before) has no twin
+#   then. For an optional part only, apt may go back to the version every architecture has; where
+#   even that cannot be (a held package), the part is skipped, and the steps that need it say so.
+# - Another apt (an unattended upgrade, a user's install) may hold the package manager's lock for
+#   minutes: it is waited for, up to 10 minutes.
 set -eu
 
-packages="make cmake g++ clang libclang-rt-14-dev valgrind python3
-  libgtest-dev libgmock-dev libbenchmark-dev
-  openjdk-17-jdk-headless junit5
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-  libpulse-dev libxcb1-dev libxcb-shm0-dev x11-utils openjdk-17-jdk
-  wine32:i386 wine64 wine xvfb xauth pulseaudio pulseaudio-utils espeak-ng sox imagemagick
-  sway swaybg grim xdg-desktop-portal xdg-desktop-portal-wlr dbus-daemon
-  pipewire pipewire-pulse wireplumber libpipewire-0.3-dev libdbus-1-dev debootstrap
-  g++-aarch64-linux-gnu qemu-user-static
-  libc6:arm64 libstdc++6:arm64 zlib1g:arm64 libpulse0:arm64 libxcb1:arm64 libxcb-shm0:arm64"
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/packages.sh"
 
-missing=""
-for p in $packages; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing="$missing $p"
+say() { echo "bootstrap: $*" >&2; }
+
+# shellcheck disable=SC2086 # lists of package names
+missing=$(missing_packages $required_packages)
+parts=""
+for part in $optional_parts; do
+  # shellcheck disable=SC2046
+  [ -z "$(missing_packages $(part_packages "$part"))" ] || parts="$parts $part"
 done
-[ -z "$missing" ] && exit 0
+[ -z "$missing$parts" ] && exit 0
 
 if [ "$(id -u)" != 0 ]; then
-  echo "bootstrap: missing packages:$missing; run 'make' as root, or install them" >&2
-  exit 1
+  if [ -n "$missing" ]; then
+    say "missing packages:$missing; run 'make' as root, or install them"
+    exit 1
+  fi
+  for part in $parts; do say "skipped $(part_title "$part"): not installed, and installing it takes root"; done
+  exit 0
 fi
-echo "bootstrap: installing$missing"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export DEBIAN_FRONTEND=noninteractive
+lock_wait=600
+
+# lock_holder: the process that holds one of the package manager's locks, if any ("apt-get (pid
+# 1234)"); status 1 when none does. The locks are fcntl locks, listed in /proc/locks by inode.
+lock_holder() {
+  for lock in /var/lib/dpkg/lock-frontend /var/lib/dpkg/lock /var/lib/apt/lists/lock /var/cache/apt/archives/lock; do
+    [ -e "$lock" ] || continue
+    pid=$(awk -v inode=":$(stat -c %i "$lock")" \
+      'substr($(NF-2), length($(NF-2)) - length(inode) + 1) == inode && $(NF-3) ~ /^[0-9]+$/ { print $(NF-3); exit }' /proc/locks)
+    [ -n "$pid" ] || continue
+    echo "$(cat "/proc/$pid/comm" 2>/dev/null || echo a process) (pid $pid)"
+    return 0
+  done
+  return 1
+}
+
+wait_for_package_manager() {
+  waited=0
+  while holder=$(lock_holder); do
+    if [ $waited -ge $lock_wait ]; then
+      say "gave up: $holder still holds the package manager's lock after $((lock_wait / 60)) minutes"
+      exit 1
+    fi
+    [ $waited -gt 0 ] || say "waiting for the package manager's lock, held by $holder (up to $((lock_wait / 60)) minutes)"
+    sleep 2
+    waited=$((waited + 2))
+  done
+}
+
+# apt-get with this run's preferences, waiting for the lock (apt too waits, for a lock taken
+# between our look and its start).
+prefs=$work/preferences
+[ -f /etc/apt/preferences ] && cp /etc/apt/preferences "$prefs" || : >"$prefs"
+apt_get() {
+  wait_for_package_manager
+  apt-get -o DPkg::Lock::Timeout=$lock_wait -o Dir::Etc::Preferences="$prefs" "$@"
+}
+
 for arch in i386 arm64; do
   dpkg --print-foreign-architectures | grep -qx $arch || dpkg --add-architecture $arch
 done
-export DEBIAN_FRONTEND=noninteractive
-# A mirror in the middle of a sync refuses an index now and then, and apt then keeps none of that
-# suite's new ones: try again, then go on with the lists there are (the install says what fails).
-for try in 1 2 3 4; do
-  apt-get update -qq && break
-  if [ $try = 4 ]; then
-    echo "bootstrap: apt-get update failed 4 times; going on with the package lists there are" >&2
-  else
-    echo "bootstrap: apt-get update failed; again in 20 s" >&2
-    sleep 20
-  fi
+
+for try in 1 2 3; do
+  apt_get update -q >"$work/update.log" 2>&1 && break
+  [ $try = 3 ] || { say "apt-get update failed; again in 10 s"; sleep 10; }
 done
-apt-get install -y -qq --no-install-recommends $missing >/dev/null
+stale=$(sed -n 's|^[EW]: Failed to fetch .*/dists/\([^/]*\)/.*|\1|p' "$work/update.log" | sort -u)
+for suite in $stale; do
+  say "could not refresh $suite: $(sed -n "s|^[EW]: Failed to fetch .*/dists/$suite/\([^ ]*\)  *\(.*\)|\1: \2|p" "$work/update.log" | head -n 1)"
+done
+
+# The suites that cannot give every architecture the same versions: those that could not be
+# refreshed, and those that lack a package list for one of our architectures.
+archs="$(dpkg --print-architecture) $(dpkg --print-foreign-architectures | tr '\n' ' ')"
+apt-get indextargets --format '$(CODENAME) $(RELEASE) $(COMPONENT) $(ARCHITECTURE)' 'Identifier: Packages' |
+  sort -u >"$work/lists"
+pinned=""
+for suite in $(cut -d ' ' -f 1 "$work/lists" | sort -u); do
+  lacks=""
+  for component in $(awk -v s="$suite" '$1 == s { print $3 }' "$work/lists" | sort -u); do
+    for arch in $archs; do
+      awk -v s="$suite" -v c="$component" -v a="$arch" '$1 == s && $3 == c && $4 == a { found = 1 } END { exit !found }' "$work/lists" ||
+        lacks="$lacks $arch"
+    done
+  done
+  refreshed=yes
+  for s in $stale; do awk -v s="$suite" -v r="$s" '$1 == s && $2 == r { found = 1 } END { exit !found }' "$work/lists" && refreshed=no; done
+  [ -n "$lacks" ] || [ $refreshed = no ] || continue
+  printf 'Package: *\nPin: release n=%s\nPin-Priority: 100\n\n' "$suite" >>"$prefs"
+  pinned="$pinned $suite"
+  why=
+  [ $refreshed = yes ] || why="could not be refreshed"
+  [ -z "$lacks" ] || why="${why:+$why and }has no package list for$(echo "$lacks" | tr ' ' '\n' | sort -u | tr '\n' ' ' | sed 's/ $//')"
+  say "pinned $suite below the other suites for this install: it $why, so its versions could differ between architectures"
+done
+
+# apt_install LOG PACKAGE...: apt-get install, its output in LOG.
+apt_install() {
+  log=$1
+  shift
+  apt_get install -y -q --no-install-recommends "$@" >"$log" 2>&1
+}
+
+part_list=""
+for part in $parts; do part_list="$part_list $(part_packages "$part")"; done
+say "installing$missing$part_list"
+# shellcheck disable=SC2086
+if apt_install "$work/install.log" $missing $part_list; then
+  for part in $parts; do rm -f "$parts_dir/$part" "$parts_dir/$part.log"; done
+  exit 0
+fi
+if [ -n "$missing" ]; then
+  # shellcheck disable=SC2086
+  apt_install "$work/required.log" $missing || {
+    tail -n 25 "$work/required.log" >&2
+    say "could not install what building needs:$missing"
+    exit 1
+  }
+fi
+
+# Each optional part on its own. Where a library installed from a pinned suite has no twin for the
+# part's architecture, the part may take the version that the other suites give every architecture.
+mkdir -p "$parts_dir"
+for suite in $(cut -d ' ' -f 1 "$work/lists" | sort -u); do
+  case " $pinned " in *" $suite "*) ;; *) printf 'Package: *\nPin: release n=%s\nPin-Priority: 1001\n\n' "$suite" ;; esac
+done >"$work/fallback"
+for part in $parts; do
+  # shellcheck disable=SC2046
+  if apt_install "$parts_dir/$part.log" $(part_packages "$part"); then
+    rm -f "$parts_dir/$part" "$parts_dir/$part.log"
+    continue
+  fi
+  if [ -n "$pinned" ]; then
+    cp "$prefs" "$work/preferences.part"
+    cat "$work/fallback" >>"$prefs"
+    # shellcheck disable=SC2046
+    if apt_install "$parts_dir/$part.log" --allow-downgrades $(part_packages "$part"); then
+      cp "$work/preferences.part" "$prefs"
+      older=$(awk '/^The following packages will be DOWNGRADED:/ { on = 1; next } on && /^ / { printf "%s", $0; next } { on = 0 }' "$parts_dir/$part.log")
+      say "installed $(part_title "$part"), going back to the version that every architecture has of:$older"
+      rm -f "$parts_dir/$part" "$parts_dir/$part.log"
+      continue
+    fi
+    cp "$work/preferences.part" "$prefs"
+  fi
+  error=$(grep -m 1 '^E: ' "$parts_dir/$part.log" | sed 's/^E: //') || true
+  unmet=$(grep -m 1 -A 1 'have unmet dependencies' "$parts_dir/$part.log" | tail -n 1 | sed 's/^ *//; s/  */ /g') || true
+  held=$(apt-mark showhold | tr '\n' ' ' | sed 's/ $//')
+  echo "$(part_title "$part") could not be installed from this machine's package mirror (apt-get: ${error:-failed}${unmet:+; $unmet}${held:+; held here: $held}; see $parts_dir/$part.log)" >"$parts_dir/$part"
+  say "skipped $(cat "$parts_dir/$part")"
+done

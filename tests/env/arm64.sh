@@ -15,11 +15,13 @@ java_home=$root/usr/lib/jvm/java-17-openjdk-arm64
 qemu=/usr/bin/qemu-aarch64-static
 
 unavailable() { echo "$*"; exit 1; }
+source "$(dirname "$0")/../../tools/packages.sh"
 
 unpack_jvm() {
+  local reason
+  ! reason=$(part_missing arm64) || unavailable "$reason"
   [ -x "$java_home/bin/java" ] && [ -x "$root/bin/java" ] && return 0
   [ -x "$qemu" ] || unavailable "qemu-user-static is not installed"
-  [ -e /lib/ld-linux-aarch64.so.1 ] || unavailable "the arm64 C library (libc6:arm64) is not installed"
   [ "$(id -u)" = 0 ] || unavailable "unpacking the arm64 JVM takes root"
   mkdir -p "$(dirname "$root")"
   exec 9>"$root.lock"

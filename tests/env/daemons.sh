@@ -70,15 +70,20 @@ start_pulseaudio() {
     { cat "$D/pulse.log" >&2; log "PulseAudio did not start"; return 1; }
 }
 
-# start_pipe_source RATE RAW [PIPE_BYTES]: the PulseAudio-speaking server's default source becomes
-# a pipe ("testsrc", mono 16-bit at RATE Hz) of PIPE_BYTES (default: the system's) fed in real
-# time with the raw PCM file RAW, over and over.
-start_pipe_source() {
-  local rate=$1 raw=$2 pipe_bytes=${3:-} server=unix:$XDG_RUNTIME_DIR/pulse/native
-  cc -O2 -o "$D/pcm_pacer" "$(dirname "${BASH_SOURCE[0]}")/pcm_pacer.c"
-  timeout 10 pactl -s "$server" load-module module-pipe-source source_name=testsrc file="$D/source.fifo" \
-    format=s16le rate="$rate" channels=1 >/dev/null || { log "the pipe source did not load"; return 1; }
-  "$D/pcm_pacer" $((rate * 2)) "$raw" $pipe_bytes >"$D/source.fifo" &
+# start_tone_source RATE RAW: the PulseAudio-speaking server's default source becomes the monitor
+# of a null sink ("tone", mono 16-bit at RATE Hz) into which a playback stream plays the raw PCM
+# file RAW over and over. The sink's own clock sets the pace, as a sound card's does: the player
+# is written to as fast as it takes, so a busy machine that holds it up (for less than the
+# stream's second of reserve) breaks nothing, and a monitor hands over nothing from before a
+# recording starts. (A pipe source fed in real time broke the tone whenever the machine held its
+# feeder up; on PipeWire it also stopped for good once a screen cast joined the graph.)
+start_tone_source() {
+  local rate=$1 raw=$2 server=unix:$XDG_RUNTIME_DIR/pulse/native
+  timeout 10 pactl -s "$server" load-module module-null-sink sink_name=tone format=s16le rate="$rate" channels=1 \
+    >/dev/null || { log "the tone's sink did not load"; return 1; }
+  # The loop ends when the player does (cat then fails on the closed pipe).
+  { while cat "$raw"; do :; done; } | pacat -s "$server" --playback --device=tone --raw --format=s16le \
+    --rate="$rate" --channels=1 --latency-msec=1000 --client-name=tone >"$D/tone.log" 2>&1 &
   pids+=($!)
-  timeout 10 pactl -s "$server" set-default-source testsrc
+  timeout 10 pactl -s "$server" set-default-source tone.monitor
 }

@@ -2,7 +2,7 @@
 # devices.sh [--tone PERIOD | --speak TEXT | --no-sound] [--pipewire] [--screen WxHxD] [--no-shm]
 #            [--wayland COLOUR [--screencast none|decline]] [--] COMMAND...
 # Runs COMMAND with a virtual screen (Xvfb) and a virtual microphone: a private PulseAudio whose
-# default source is a pipe fed in real time with mono 16-bit audio:
+# default source plays mono 16-bit audio, on the server's own clock (daemons.sh, start_tone_source):
 #   --tone PERIOD  a sine whose period is PERIOD samples at 8000 Hz (the default, PERIOD 7)
 #   --speak TEXT   TEXT spoken by espeak-ng at 16000 Hz, then a second of silence, over and over
 #   --no-sound     no sound server at all: the machine has no recording device
@@ -13,6 +13,7 @@
 #   output of the --screen size filled with COLOUR (#rrggbb), the desktop portal's ScreenCast over
 #   PipeWire, the microphone on that PipeWire (as --pipewire), and no X server at all. --screencast none starts the portal without its ScreenCast
 #   backend, --screencast decline with one whose chooser picks nothing, as a user who cancels.
+#   Where that desktop is not installed, it says so and exits with status 77 (skipped).
 # COMMAND sees DISPLAY, HOME, XDG_RUNTIME_DIR, PULSE_SERVER (the server's socket, or a missing one
 # with --no-sound), PULSE_CLIENTCONFIG (autospawn off) and DEVICES_DIR (a scratch folder). It runs
 # in a process group of its own. Everything started here is stopped on exit, failure or
@@ -47,6 +48,13 @@ done
 [ $# -gt 0 ] || { echo "usage: devices.sh [--tone PERIOD | --speak TEXT | --no-sound] [--pipewire] [--screen WxHxD] [--no-shm] [--wayland COLOUR [--screencast none|decline]] [--] COMMAND..." >&2; exit 2; }
 
 source "$here/daemons.sh"
+source "$here/../../tools/packages.sh"
+# A machine where the bootstrap could not install the Wayland desktop runs no COMMAND that needs
+# it, and says why; the status 77 tells the caller that it was skipped, not passed.
+if [ -n "$wayland" ] && reason=$(part_missing wayland); then
+  echo "SKIPPED $*: $reason"
+  exit 77
+fi
 
 D=$(mktemp -d "${TMPDIR:-/tmp}/devices.XXXXXX")
 pids=()
@@ -103,18 +111,8 @@ if [ "$sound" != none ]; then
     espeak-ng -w "$D/phrase.wav" "$phrase"
     sox -D "$D/phrase.wav" -t raw -r $rate -e signed -b 16 -c 1 "$raw" pad 0.5 1
   fi
-  if [ "$server" = pipewire ]; then
-    # PipeWire also reads the pipe only while someone records, but never faster than its own
-    # clock: what the pipe held arrives as a delay, not a burst, and is the reserve that rides
-    # out the feed's jitter (a one-page pipe broke the tone).
-    start_pipe_source $rate "$raw"
-  else
-    # PulseAudio reads the pipe only while someone records, and then hands over all it held at
-    # once: a pipe of the default 64 KiB held 4 s of stale audio, enough to overflow a 24-buffer
-    # ring. One page holds a quarter second at 8000 Hz, a backlog like a real device's.
-    start_pulseaudio
-    start_pipe_source $rate "$raw" 4096
-  fi
+  [ "$server" = pipewire ] || start_pulseaudio
+  start_tone_source $rate "$raw"
 fi
 
 # The command runs in a process group of its own, so that an interrupt can stop all of it; the

@@ -1,8 +1,8 @@
 #!/bin/bash
 # env.sh [--tone PERIOD | --speak TEXT | --no-sound] [--] COMMAND...
 # Runs COMMAND in a private Windows environment: a Wine prefix of its own, a virtual screen
-# (Xvfb) and a virtual microphone (a private PulseAudio whose default source is a pipe, fed in
-# real time), both from tests/env/devices.sh. The microphone hears mono 16-bit audio:
+# (Xvfb) and a virtual microphone (a private PulseAudio whose default source plays on the
+# server's own clock), both from tests/env/devices.sh. The microphone hears mono 16-bit audio:
 #   --tone PERIOD  a sine whose period is PERIOD samples at 8000 Hz (the default, PERIOD 7)
 #   --speak TEXT   TEXT spoken by espeak-ng at 16000 Hz, then a second of silence, over and over
 #   --no-sound     no sound server and no audio driver: the machine has no recording device

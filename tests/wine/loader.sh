@@ -6,7 +6,8 @@
 # run gets is chance. On the refusing kind /usr/bin/wine still tries the 32-bit loader first and
 # fails even for 64-bit programs and for creating a 64-bit prefix, while /usr/lib/wine/wine64
 # with /usr/lib/wine/wineserver64 works. So we find out by running Wine's 32-bit loader once,
-# rather than guessing from uname or the package list.
+# rather than guessing from uname or the package list. Where the package mirror could not give
+# wine32:i386 at all, tools/bootstrap.sh said why, and that is the answer.
 #
 # Sets and exports:
 #   WINE             the loader to start a Windows program with
@@ -16,17 +17,23 @@
 # (winetricks reads one) is no answer and is replaced.
 
 if [ -z "${WINE_X86_REFUSED+set}" ]; then
-  # Only a refusal by the kernel counts as "cannot run"; any other failure is left to show
-  # itself loudly when the 32-bit loader is used.
-  if probe=$(LC_ALL=C /usr/lib/wine/wine --version 2>&1) || ! [[ $probe == *"Exec format error"* ]]; then
+  # Only a refusal by the kernel, or x86 Wine that the bootstrap could not install, counts as
+  # "cannot run"; any other failure is left to show itself loudly when the 32-bit loader is used.
+  source "$(dirname "${BASH_SOURCE[0]}")/../../tools/packages.sh"
+  if not_installed=$(part_missing wine-x86); then
+    refusal=$not_installed
+  elif ! probe=$(LC_ALL=C /usr/lib/wine/wine --version 2>&1) && [[ $probe == *"Exec format error"* ]]; then
+    refusal="this machine's kernel cannot run 32-bit x86 programs (/usr/lib/wine/wine: Exec format error)"
+  fi
+  if [ -z "${refusal:-}" ]; then
     WINE=wine WINE_SERVER=wineserver WINE_X86_REFUSED=
   else
     # As Debian's own wine script does where only wine64 is installed: programs that Wine starts
     # itself (wineboot's helpers, notepad) are started by the 64-bit loader too.
     WINE=/usr/lib/wine/wine64 WINE_SERVER=/usr/lib/wine/wineserver64 WINELOADER=/usr/lib/wine/wine64
-    WINE_X86_REFUSED="this machine's kernel cannot run 32-bit x86 programs (/usr/lib/wine/wine: Exec format error)"
+    WINE_X86_REFUSED=$refusal
     export WINELOADER
   fi
-  unset probe
+  unset probe not_installed refusal
   export WINE WINE_SERVER WINE_X86_REFUSED
 fi

@@ -15,15 +15,15 @@
 namespace {
 
 const double kTonePeriodSeconds = 7.0 / 8000;
-// How long the source's backlog takes to settle once a capture starts.
+// How long the source takes to settle once a capture starts (PipeWire's resampler rises into the
+// tone).
 constexpr std::chrono::milliseconds kSettling{1500};
 
 // A capture's recording, once the source's backlog has settled.
 class RecordingTest : public MicrophoneTest {
 protected:
     // The first channel of `seconds` of recording, as 16-bit values, after what arrives in the
-    // first moments: the pipe source hands over its backlog (what its feed's pipe held) at first,
-    // on PulseAudio in a burst, and may break the tone there.
+    // first moments.
     std::vector<int> record(jint handle, Format f, jint bufferSize, double seconds) {
         std::vector<int> samples;
         jbyteArray dest = jni.newByteArray(bufferSize);
@@ -97,11 +97,10 @@ TEST_F(RecordingTest, TwoCapturesRecordAtOnce) {
     EXPECT_GE(std::min(a.size(), b.size()), 3u * 8000 * 95 / 100);
 }
 
-// A second of audio comes no faster than real time, after at most the source's backlog: an
-// earlier capture on the same connection leaves nothing behind, and an idle PulseAudio pipe
-// source hands over only what its feed's one-page pipe held (a quarter second); one that held
-// seconds of it overflowed rings and broke recordings. (PipeWire's backlog arrives as a delay,
-// which this cannot see.) A busy machine only makes the second take longer.
+// A second of audio comes no faster than real time: an earlier capture on the same connection
+// leaves nothing behind for the next, and the source hands over nothing from before the capture
+// opened (a pipe source once handed over seconds of it, which overflowed rings and broke
+// recordings). A busy machine only makes the second take longer.
 TEST_F(MicrophoneTest, AFreshCaptureHoldsLittleAudioFromBeforeItOpened) {
     Format f{8000, 1, 16};
     jbyteArray dest = jni.newByteArray(1600);

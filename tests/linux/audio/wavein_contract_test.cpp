@@ -19,8 +19,8 @@ TEST_F(WaveInContractTest, BuffersReturnFullInQueueOrderEachWithANotice) {
     ResetEvent(event);
     ASSERT_EQ(waveInStart(device), MMSYSERR_NOERROR);
     std::vector<int16_t> samples;
-    // What comes in the first moments is the pipe source's backlog, handed over in a burst that
-    // may break the tone; judge what comes after.
+    // In the first moments the source's stream is still starting (PipeWire's resampler rises
+    // into the tone); judge what comes after.
     auto settled = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
     for (int returned = 0; samples.size() < 12000; ++returned) {
         int i = returned % 3;

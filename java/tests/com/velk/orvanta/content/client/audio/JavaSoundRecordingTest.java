@@ -23,8 +23,8 @@ import org.junit.jupiter.api.Test;
  */
 class JavaSoundRecordingTest {
     private static final AudioFormat FORMAT = new AudioFormat(TestTone.RATE, 16, 1, true, false);
-    // The pipe source hands over its backlog in a burst once a recording starts, which may break
-    // the tone; the WAV is written once that has settled.
+    // In the first moments the source's stream is still starting (PipeWire's resampler rises
+    // into the tone); the WAV is written once that has settled.
     private static final long SETTLING_MS = 1500;
     private static final int SECONDS = 3;
     // Far beyond the few seconds this takes, even on a loaded machine.
