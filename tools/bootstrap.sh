@@ -12,9 +12,12 @@
 #   could not be refreshed, is pinned below the others for this install (a preferences file of
 #   this run's own, given to apt on its command line: nothing is left in apt's settings), and every
 #   architecture takes the same suites' versions.
-# - An amd64 library already installed from that suite (an image upgraded before) has no twin
-#   then. For an optional part only, apt may go back to the version every architecture has; where
-#   even that cannot be (a held package), the part is skipped, and the steps that need it say so.
+# - The pin is for the foreign architectures' sake. The amd64 packages that building needs come
+#   first without it where the pinned install fails: their -dev packages must match the libraries
+#   installed from that suite (zlib1g-dev, on an image upgraded from bookworm-security).
+# - An amd64 library already installed from that suite has no twin then. For an optional part
+#   only, apt may go back to the version every architecture has; where even that cannot be (a
+#   held package), the part is skipped, and the steps that need it say so.
 # - Another apt (an unattended upgrade, a user's install) may hold the package manager's lock for
 #   minutes: it is waited for, up to 10 minutes.
 set -eu
@@ -22,7 +25,9 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/packages.sh"
 
-say() { echo "bootstrap: $*" >&2; }
+# What it says goes to the caller's standard error, even from inside a logged command.
+exec 3>&2
+say() { echo "bootstrap: $*" >&3; }
 
 # shellcheck disable=SC2086 # lists of package names
 missing=$(missing_packages $required_packages)
@@ -77,7 +82,8 @@ wait_for_package_manager() {
 # apt-get with this run's preferences, waiting for the lock (apt too waits, for a lock taken
 # between our look and its start).
 prefs=$work/preferences
-[ -f /etc/apt/preferences ] && cp /etc/apt/preferences "$prefs" || : >"$prefs"
+if [ -f /etc/apt/preferences ]; then cp /etc/apt/preferences "$work/unpinned"; else : >"$work/unpinned"; fi
+cp "$work/unpinned" "$prefs"
 apt_get() {
   wait_for_package_manager
   apt-get -o DPkg::Lock::Timeout=$lock_wait -o Dir::Etc::Preferences="$prefs" "$@"
@@ -123,9 +129,9 @@ done
 
 # apt_install LOG PACKAGE...: apt-get install, its output in LOG.
 apt_install() {
-  log=$1
+  out=$1
   shift
-  apt_get install -y -q --no-install-recommends "$@" >"$log" 2>&1
+  apt_get install -y -q --no-install-recommends "$@" >"$out" 2>&1
 }
 
 part_list=""
@@ -133,10 +139,19 @@ for part in $parts; do part_list="$part_list $(part_packages "$part")"; done
 say "installing$missing$part_list"
 # shellcheck disable=SC2086
 if apt_install "$work/install.log" $missing $part_list; then
-  for part in $parts; do rm -f "$parts_dir/$part" "$parts_dir/$part.log"; done
+  for part in $parts; do rm -f "$parts_dir/$part" "$parts_dir/$part".log.*; done
   exit 0
 fi
+# Unpinned first: what building needs, then each optional part, which may need the pin, and then
+# may need to take a library back to the version that every architecture has.
+cp "$prefs" "$work/pinned"
+cp "$work/pinned" "$work/fallback"
+for suite in $(cut -d ' ' -f 1 "$work/lists" | sort -u); do
+  case " $pinned " in *" $suite "*) ;; *) printf 'Package: *\nPin: release n=%s\nPin-Priority: 1001\n\n' "$suite" ;; esac
+done >>"$work/fallback"
+
 if [ -n "$missing" ]; then
+  cp "$work/unpinned" "$prefs"
   # shellcheck disable=SC2086
   apt_install "$work/required.log" $missing || {
     tail -n 25 "$work/required.log" >&2
@@ -145,34 +160,33 @@ if [ -n "$missing" ]; then
   }
 fi
 
-# Each optional part on its own. Where a library installed from a pinned suite has no twin for the
-# part's architecture, the part may take the version that the other suites give every architecture.
 mkdir -p "$parts_dir"
-for suite in $(cut -d ' ' -f 1 "$work/lists" | sort -u); do
-  case " $pinned " in *" $suite "*) ;; *) printf 'Package: *\nPin: release n=%s\nPin-Priority: 1001\n\n' "$suite" ;; esac
-done >"$work/fallback"
 for part in $parts; do
-  # shellcheck disable=SC2046
-  if apt_install "$parts_dir/$part.log" $(part_packages "$part"); then
-    rm -f "$parts_dir/$part" "$parts_dir/$part.log"
+  log=$parts_dir/$part.log
+  installed=
+  for how in unpinned pinned fallback; do
+    [ $how = unpinned ] || [ -n "$pinned" ] || break
+    cp "$work/$how" "$prefs"
+    # shellcheck disable=SC2046
+    if apt_install "$log.$how" $([ $how != fallback ] || echo --allow-downgrades) $(part_packages "$part"); then
+      installed=$how
+      break
+    fi
+  done
+  if [ -n "$installed" ]; then
+    if [ $installed = fallback ]; then
+      older=$(awk '/^The following packages will be DOWNGRADED:/ { on = 1; next } on && /^ / { printf "%s", $0; next } { on = 0 }' "$log.$installed")
+      say "installed $(part_title "$part"), going back to the version that every architecture has of:$older"
+    fi
+    rm -f "$parts_dir/$part" "$log".*
     continue
   fi
-  if [ -n "$pinned" ]; then
-    cp "$prefs" "$work/preferences.part"
-    cat "$work/fallback" >>"$prefs"
-    # shellcheck disable=SC2046
-    if apt_install "$parts_dir/$part.log" --allow-downgrades $(part_packages "$part"); then
-      cp "$work/preferences.part" "$prefs"
-      older=$(awk '/^The following packages will be DOWNGRADED:/ { on = 1; next } on && /^ / { printf "%s", $0; next } { on = 0 }' "$parts_dir/$part.log")
-      say "installed $(part_title "$part"), going back to the version that every architecture has of:$older"
-      rm -f "$parts_dir/$part" "$parts_dir/$part.log"
-      continue
-    fi
-    cp "$work/preferences.part" "$prefs"
-  fi
-  error=$(grep -m 1 '^E: ' "$parts_dir/$part.log" | sed 's/^E: //') || true
-  unmet=$(grep -m 1 -A 1 'have unmet dependencies' "$parts_dir/$part.log" | tail -n 1 | sed 's/^ *//; s/  */ /g') || true
+  # What the last try said is the reason: it came closest.
+  last=$log.unpinned
+  [ -z "$pinned" ] || last=$log.fallback
+  error=$(grep -m 1 '^E: ' "$last" | sed 's/^E: //') || true
+  unmet=$(grep -m 1 -A 1 'have unmet dependencies' "$last" | tail -n 1 | sed 's/^ *//; s/  */ /g') || true
   held=$(apt-mark showhold | tr '\n' ' ' | sed 's/ $//')
-  echo "$(part_title "$part") could not be installed from this machine's package mirror (apt-get: ${error:-failed}${unmet:+; $unmet}${held:+; held here: $held}; see $parts_dir/$part.log)" >"$parts_dir/$part"
+  echo "$(part_title "$part") could not be installed from this machine's package mirror (apt-get: ${error:-failed}${unmet:+; $unmet}${held:+; held here: $held}; see $last)" >"$parts_dir/$part"
   say "skipped $(cat "$parts_dir/$part")"
 done
