@@ -89,6 +89,14 @@ apt_get() {
   apt-get -o DPkg::Lock::Timeout=$lock_wait -o Dir::Etc::Preferences="$prefs" "$@"
 }
 
+# An install that was stopped half-way (a machine shut down, a run killed) blocks every later one
+# until dpkg finishes it.
+if [ -n "$(dpkg --audit 2>/dev/null)" ]; then
+  wait_for_package_manager
+  say "an earlier install was stopped half-way; finishing it (dpkg --configure -a)"
+  dpkg --configure -a >"$work/configure.log" 2>&1 || { tail -n 25 "$work/configure.log" >&2; exit 1; }
+fi
+
 for arch in i386 arm64; do
   dpkg --print-foreign-architectures | grep -qx $arch || dpkg --add-architecture $arch
 done
