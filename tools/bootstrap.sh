@@ -196,5 +196,5 @@ for part in $parts; do
   unmet=$(grep -m 1 -A 1 'have unmet dependencies' "$last" | tail -n 1 | sed 's/^ *//; s/  */ /g') || true
   held=$(apt-mark showhold | tr '\n' ' ' | sed 's/ $//')
   echo "$(part_title "$part") could not be installed from this machine's package mirror (apt-get: ${error:-failed}${unmet:+; $unmet}${held:+; held here: $held}; see $last)" >"$parts_dir/$part"
-  say "skipped $(cat "$parts_dir/$part")"
+  say "$(cat "$parts_dir/$part"); the steps that need it will say they were skipped"
 done
