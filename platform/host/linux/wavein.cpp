@@ -17,8 +17,9 @@
 namespace {
 
 // A missing server refuses at once and a missing source within milliseconds; this bounds a
-// server that accepts the connection and then never answers.
-constexpr pa_usec_t kConnectDeadlineUs = 500000;
+// server that accepts the connection and then never answers. A stream is ready once the session
+// manager has linked it, which on a busy machine's PipeWire took over half a second.
+constexpr pa_usec_t kConnectDeadlineUs = 3000000;
 
 // Header flags are shared with the thread that reads the buffers: the bytes and the byte count
 // are published by the store that sets WHDR_DONE.

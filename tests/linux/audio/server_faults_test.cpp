@@ -162,7 +162,7 @@ TEST_F(ServerFaultTest, ServerThatNeverAnswersOpensNothingWithinItsDeadline) {
     });
     setenv("PULSE_SERVER", ("unix:" + path).c_str(), 1);
     jint handle = -1;
-    // The deadline is half a second; a loaded machine adds little to it, a long one far more.
+    // The deadline is 3 s; a loaded machine adds little to it, a missing one for ever.
     long ms = millisecondsTaken([&] { handle = open(1600, 4); });
     shutdown(listener, SHUT_RDWR);
     acceptor.join();
@@ -172,7 +172,7 @@ TEST_F(ServerFaultTest, ServerThatNeverAnswersOpensNothingWithinItsDeadline) {
     unlink(path.c_str());
     rmdir(dir);
     EXPECT_EQ(handle, 0);
-    EXPECT_LT(ms, 5000);
+    EXPECT_LT(ms, 10000);
 }
 
 // The source goes while the server stays: the stream fails, and every queued buffer comes back

@@ -35,9 +35,10 @@ protected:
     // The picture, seen whole. A picture already on the output would pass for the new one while
     // swaybg starts over (sway's grey comes first): a colour goes between them.
     bool shows_picture() {
-        return show_colour(0x000001) && eventually([&] { return shows_colour(0x000001); }) &&
+        return show_colour(0x000001) && eventually([&] { return shows_colour(0x000001); }, 10, [] { show_colour(0x000001); }) &&
                show_picture() &&
-               eventually([&] { return grabbed(0, 0, width, height) == expected_picture(0, 0, width, height); });
+               eventually([&] { return grabbed(0, 0, width, height) == expected_picture(0, 0, width, height); }, 10,
+                          [] { show_picture(); });
     }
 };
 
@@ -86,7 +87,7 @@ TEST_F(WaylandGrab, LeavesBlackWhereTheRectangleLeavesTheOutput) {
 TEST_F(WaylandGrab, TheNextGrabsSeeAChange) {
     for (uint32_t colour : {0x00FF00u, 0x123456u, 0xFFFFFFu}) {
         ASSERT_TRUE(show_colour(colour));
-        EXPECT_TRUE(eventually([&] { return shows_colour(colour); })) << colour_name(colour);
+        EXPECT_TRUE(eventually([&] { return shows_colour(colour); }, 10, [&] { show_colour(colour); })) << colour_name(colour);
     }
     EXPECT_EQ(host::screen_census().portal_sessions, 1);
 }
