@@ -8,6 +8,7 @@
 #include <kernel.h>
 #include <screen_census.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -100,7 +101,13 @@ protected:
         EXPECT_EQ(now.bitmaps, screenBefore.bitmaps);
         EXPECT_LE(now.displays, 1);
         EXPECT_EQ(host::kernel_census().allocations, allocationsBefore);
+        // A segment we gave up stays listed until the server has read its detach too, which a busy
+        // machine's server does late (three listed for our two, at load 9); a leaked one stays.
         Segments segments = our_segments();
+        for (int waited = 0; segments.created > 2 * now.displays && waited < 5000; waited += 50) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            segments = our_segments();
+        }
         EXPECT_LE(segments.created, 2 * now.displays);
         EXPECT_LE(now.segments, 2 * now.displays);
         EXPECT_EQ(segments.kept_after_exit, 0);
