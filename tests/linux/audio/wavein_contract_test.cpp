@@ -44,7 +44,9 @@ TEST_F(WaveInContractTest, StopReturnsTheBufferBeingFilledAndResetReturnsTheRest
     headers[0].dwBufferLength = sizeof(longBuffer);
     for (int i = 0; i < 3; ++i) queue(i);
     ASSERT_EQ(waveInStart(device), MMSYSERR_NOERROR);
-    Sleep(300);
+    // Long enough for a first fragment (a tenth of a second) on a busy machine under ASan, where
+    // 300 ms once brought none; far short of the buffer's 10 s.
+    Sleep(2000);
     ResetEvent(event);
     ASSERT_EQ(waveInStop(device), MMSYSERR_NOERROR);
     EXPECT_TRUE(done(0));
