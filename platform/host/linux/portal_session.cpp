@@ -2,18 +2,15 @@
 
 #include <windows.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 
 #include "dbus_library.h"
+#include "restore_token.h"
 
 namespace portal {
 namespace {
@@ -142,44 +139,6 @@ std::string bus_address() {
     return access(socket.c_str(), F_OK) == 0 ? "unix:path=" + socket : std::string{};
 }
 
-// The token as the portal gave it, printable ASCII (a UUID). Anything else, from a file that is
-// the user's to spoil, is no token: libdbus ends the process on a string that is not UTF-8.
-std::string read_restore_token() {
-    const size_t longest = 256;
-    std::string token;
-    int fd = ::open(restore_token_file().c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return token;
-    char line[longest + 2];  // a longer line is cut, and refused for its length
-    size_t got = 0;
-    for (ssize_t n; got < sizeof line && (n = ::read(fd, line + got, sizeof line - got)) > 0;) got += n;
-    ::close(fd);
-    token.assign(line, std::find(line, line + got, '\n'));
-    const bool printable = std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 0x7F; });
-    return token.size() <= longest && printable ? token : std::string{};
-}
-
-// Written under a name of its own and moved into place, so that a reader never sees half.
-void keep_restore_token(const std::string& token) {
-    std::string path = restore_token_file();
-    if (path.empty()) return;
-    std::string folder = path.substr(0, path.rfind('/'));
-    mkdir(folder.substr(0, folder.rfind('/')).c_str(), 0700);
-    mkdir(folder.c_str(), 0700);
-    std::string draft = path + "." + std::to_string(getpid());
-    // Made private from the start: the token lets this user's programs share the screen unasked.
-    ::unlink(draft.c_str());
-    int fd = ::open(draft.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return;
-    const std::string line = token + '\n';
-    bool written = ::fchmod(fd, 0600) == 0 &&  // whatever the umask took away
-                   ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    if (::close(fd) != 0 || !written) {
-        ::unlink(draft.c_str());
-        return;
-    }
-    if (std::rename(draft.c_str(), path.c_str()) != 0) ::unlink(draft.c_str());
-}
-
 // One conversation with the portal on a private connection.
 class Handshake {
 public:
@@ -284,13 +243,6 @@ std::string session_token() {
 
 }  // namespace
 
-std::string restore_token_file() {
-    const char* cache = std::getenv("XDG_CACHE_HOME");
-    const char* home = std::getenv("HOME");
-    std::string folder = cache && *cache ? cache : home && *home ? std::string(home) + "/.cache" : std::string{};
-    return folder.empty() ? folder : folder + "/orvanta/screencast-restore-token";
-}
-
 std::unique_ptr<Session> Session::open(Outcome& outcome, unsigned answer_ms, unsigned user_ms) {
     outcome = Outcome::unavailable;
     const DBus* d = dbus();
@@ -335,7 +287,8 @@ std::unique_ptr<Session> Session::open(Outcome& outcome, unsigned answer_ms, uns
         d->message_iter_append_basic(args, DBUS_TYPE_OBJECT_PATH, &session_path);
     };
 
-    const std::string restore = read_restore_token();
+    const std::string token_file = restore_token_file();
+    const std::string restore = read_restore_token(token_file);
     Message selected = portal.request("SelectSources", with_session, [&](Options& o) {
         o.add_uint("types", monitor_sources);
         o.add_bool("multiple", true);
@@ -367,7 +320,7 @@ std::unique_ptr<Session> Session::open(Outcome& outcome, unsigned answer_ms, uns
         if (!std::strcmp(key, "streams")) session->shown = read_streams(v);
         if (!std::strcmp(key, "restore_token")) read_string(v, token);
     });
-    if (!token.empty() && token != restore) keep_restore_token(token);
+    if (!token.empty() && token != restore) keep_restore_token(token_file, token);
     if (session->shown.empty()) return nullptr;
 
     Message call(d->message_new_method_call(desktop, desktop_path, screencast, "OpenPipeWireRemote"));

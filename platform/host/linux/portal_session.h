@@ -47,8 +47,4 @@ private:
     std::vector<Monitor> shown;
 };
 
-// Where the portal's restore token is kept, so that a desktop that asks the user asks once:
-// $XDG_CACHE_HOME/orvanta/screencast-restore-token, or under ~/.cache.
-std::string restore_token_file();
-
 }  // namespace portal

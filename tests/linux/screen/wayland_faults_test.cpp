@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "portal_screen.h"
-#include "portal_session.h"
+#include "restore_token.h"
 #include "screen_test_support.h"
 #include "wayland_desktop.h"
 
@@ -70,6 +70,7 @@ TEST_F(WaylandFaults, AGarbledRestoreToken) {
     mkdir(folder.substr(0, folder.rfind('/')).c_str(), 0700);
     mkdir(folder.c_str(), 0700);
     std::ofstream(file) << "restore\xff\xfe\x01token\n";
+    chmod(file.c_str(), 0600);
     {
         RepaintWhileOpening nudge(first_colour);
         ASSERT_TRUE(eventually([&] { return grabbed(0, 0, width, height) == std::vector<uint32_t>(width * height, first_colour); }));
