@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "pixel_format.h"
+#include "x_setup.h"
 #include "xcb_library.h"
 
 namespace x11 {
@@ -117,28 +118,15 @@ private:
 Display::Display(const Xcb& x, xcb_connection_t* connection, int screen_number, std::string name)
     : name(std::move(name)), x(x), connection(connection) {
     ++open_displays;
+    // libxcb took the setup as the server sent it: its 8-byte header and `length` words after.
     const xcb_setup_t* setup = x.get_setup(connection);
-    xcb_screen_iterator_t screens = x.setup_roots_iterator(setup);
-    for (int i = 0; i < screen_number && screens.rem; ++i) x.screen_next(&screens);
-    if (!screens.rem) return;
-    const xcb_screen_t* screen = screens.data;
-    root = screen->root;
-    root_width = screen->width_in_pixels;
-    root_height = screen->height_in_pixels;
-
-    for (xcb_format_iterator_t f = x.setup_pixmap_formats_iterator(setup); f.rem; x.format_next(&f))
-        if (f.data->depth == screen->root_depth) {
-            format.bits_per_pixel = f.data->bits_per_pixel;
-            format.scanline_pad = f.data->scanline_pad;
-        }
-    format.msb_first = setup->image_byte_order == XCB_IMAGE_ORDER_MSB_FIRST;
-    for (xcb_depth_iterator_t d = x.screen_allowed_depths_iterator(screen); d.rem; x.depth_next(&d))
-        for (xcb_visualtype_iterator_t v = x.depth_visuals_iterator(d.data); v.rem; x.visualtype_next(&v))
-            if (v.data->visual_id == screen->root_visual && v.data->_class == XCB_VISUAL_CLASS_TRUE_COLOR) {
-                format.red_mask = v.data->red_mask;
-                format.green_mask = v.data->green_mask;
-                format.blue_mask = v.data->blue_mask;
-            }
+    ScreenSetup screen;
+    if (!read_screen_setup(reinterpret_cast<const uint8_t*>(setup), 8 + size_t{setup->length} * 4, screen_number, screen))
+        return;
+    root = screen.root;
+    root_width = screen.width;
+    root_height = screen.height;
+    format = screen.format;
 
     if (x.shm_id) {
         const xcb_query_extension_reply_t* extension = x.get_extension_data(connection, x.shm_id);

@@ -15,14 +15,6 @@ struct Xcb {
     decltype(&xcb_get_file_descriptor) get_file_descriptor;
     decltype(&xcb_generate_id) generate_id;
     decltype(&xcb_get_setup) get_setup;
-    decltype(&xcb_setup_roots_iterator) setup_roots_iterator;
-    decltype(&xcb_screen_next) screen_next;
-    decltype(&xcb_screen_allowed_depths_iterator) screen_allowed_depths_iterator;
-    decltype(&xcb_depth_next) depth_next;
-    decltype(&xcb_depth_visuals_iterator) depth_visuals_iterator;
-    decltype(&xcb_visualtype_next) visualtype_next;
-    decltype(&xcb_setup_pixmap_formats_iterator) setup_pixmap_formats_iterator;
-    decltype(&xcb_format_next) format_next;
     decltype(&xcb_get_extension_data) get_extension_data;
     decltype(&xcb_request_check) request_check;
     decltype(&xcb_discard_reply) discard_reply;
