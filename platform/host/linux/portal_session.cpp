@@ -139,12 +139,34 @@ std::string bus_address() {
     return access(socket.c_str(), F_OK) == 0 ? "unix:path=" + socket : std::string{};
 }
 
-// One conversation with the portal on a private connection.
+// One conversation with the portal on a private connection. Any peer on the bus may send us a
+// signal, and the paths of our requests are plain to see: an answer counts only when it comes
+// from the connection that owns the portal's name, and nothing in it is used unchecked.
 class Handshake {
 public:
     explicit Handshake(DBusConnection* bus) : d(*dbus()), bus(bus) {
         std::string name = d.bus_get_unique_name(bus);
-        for (char c : name.substr(1)) sender += c == '.' ? '_' : c;
+        for (char c : name.substr(1)) caller += c == '.' ? '_' : c;
+    }
+
+    // Learns which connection is the portal, once it runs (the version's call starts it if need
+    // be); false when none owns its name.
+    bool find_portal(unsigned timeout_ms) {
+        Message call(d.message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                               "GetNameOwner"));
+        if (!call) return false;
+        DBusMessageIter args;
+        d.message_iter_init_append(call.get(), &args);
+        d.message_iter_append_basic(&args, DBUS_TYPE_STRING, &desktop);
+        Message reply = call_now(call.get(), timeout_ms);
+        DBusMessageIter value;
+        // The bus itself answers this, and no peer can answer in its name.
+        return reply && d.message_iter_init(reply.get(), &value) && read_string(&value, portal) && !portal.empty();
+    }
+
+    // The object path the portal gives a session of ours named `token`.
+    std::string session_path(const std::string& token) const {
+        return std::string(desktop_path) + "/session/" + caller + "/" + token;
     }
 
     // The portal's ScreenCast version, 0 when there is no portal or it has no ScreenCast.
@@ -176,8 +198,9 @@ public:
                     const std::function<void(Options&)>& options, unsigned timeout_ms, uint32_t& response) {
         response = 2;
         std::string token = "orvanta" + std::to_string(++tokens);
-        std::string path = std::string(desktop_path) + "/request/" + sender + "/" + token;
-        std::string rule = "type='signal',interface='org.freedesktop.portal.Request',member='Response',path='" + path + "'";
+        std::string path = std::string(desktop_path) + "/request/" + caller + "/" + token;
+        std::string rule = "type='signal',sender='" + portal + "',interface='org.freedesktop.portal.Request',"
+                           "member='Response',path='" + path + "'";
         DBusError error;
         d.error_init(&error);
         d.bus_add_match(bus, rule.c_str(), &error);
@@ -216,12 +239,16 @@ public:
     }
 
 private:
+    // A signal sent to us by name reaches us whatever our match rules say: the sender is checked
+    // on each one.
     Message wait_for_response(const std::string& path, DWORD start, unsigned timeout_ms) {
         for (;;) {
             while (DBusMessage* incoming = d.connection_pop_message(bus)) {
                 Message message(incoming);
-                const char* from = d.message_get_path(incoming);
-                if (d.message_is_signal(incoming, "org.freedesktop.portal.Request", "Response") && from && path == from)
+                const char* at = d.message_get_path(incoming);
+                const char* from = d.message_get_sender(incoming);
+                if (d.message_is_signal(incoming, "org.freedesktop.portal.Request", "Response") && at && path == at &&
+                    from && portal == from)
                     return message;
             }
             DWORD waited = GetTickCount() - start;
@@ -231,7 +258,8 @@ private:
 
     const DBus& d;
     DBusConnection* const bus;
-    std::string sender;
+    std::string caller;  // our unique name as the portal writes it in paths: ":1.42" is "1_42"
+    std::string portal;  // the unique name of the portal's connection
     unsigned tokens = 0;
 };
 
@@ -263,12 +291,13 @@ std::unique_ptr<Session> Session::open(Outcome& outcome, unsigned answer_ms, uns
 
     Handshake portal(bus);
     const uint32_t version = portal.screencast_version(answer_ms);
-    if (!version) return nullptr;
+    if (!version || !portal.find_portal(answer_ms)) return nullptr;
     outcome = Outcome::failed;
     uint32_t response;
 
+    const std::string session_name = session_token();
     Message created = portal.request("CreateSession", [](DBusMessageIter*) {},
-        [](Options& o) { o.add_string("session_handle_token", session_token()); }, answer_ms, response);
+        [&](Options& o) { o.add_string("session_handle_token", session_name); }, answer_ms, response);
     std::string handle;
     if (created && !response) {
         DBusMessageIter results;
@@ -278,7 +307,9 @@ std::unique_ptr<Session> Session::open(Outcome& outcome, unsigned answer_ms, uns
             if (!std::strcmp(key, "session_handle")) read_string(v, handle);
         });
     }
-    if (handle.empty()) {
+    // The handle goes out as an object path, which libdbus would end the process on if it were
+    // not one: only the path the portal makes of our own token is taken.
+    if (handle.empty() || handle != portal.session_path(session_name)) {
         if (created && response == response_declined) outcome = Outcome::declined;
         return nullptr;
     }

@@ -1,7 +1,8 @@
 // A ScreenCast session of the desktop portal (org.freedesktop.portal.Desktop on the session
 // bus): CreateSession, SelectSources (every monitor the portal allows, cursor hidden), Start and
-// OpenPipeWireRemote, each answered through a Request object's Response signal. The session
-// lasts as long as our private bus connection: closing it, or the process ending, ends it.
+// OpenPipeWireRemote, each answered through a Request object's Response signal, which counts only
+// when the owner of the portal's name sent it. The session lasts as long as our private bus
+// connection: closing it, or the process ending, ends it.
 #pragma once
 
 #include <cstdint>
