@@ -280,7 +280,7 @@ std::unique_ptr<Pixels> Display::receive(const std::shared_ptr<Display>& self, R
     }
     auto* reply = static_cast<xcb_get_image_reply_t*>(await(request.sequence, deadline));
     if (!reply) return nullptr;
-    if (static_cast<size_t>(x.get_image_data_length(reply)) < stride * static_cast<size_t>(height)) {
+    if (!image_holds(format, width, height, static_cast<size_t>(std::max(0, x.get_image_data_length(reply))))) {
         std::free(reply);
         return nullptr;
     }

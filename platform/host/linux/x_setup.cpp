@@ -77,4 +77,8 @@ bool read_screen_setup(const uint8_t* bytes, size_t size, int screen_number, Scr
     return true;
 }
 
+bool image_holds(const host::PixelFormat& format, int columns, int rows, size_t length) {
+    return columns >= 0 && rows >= 0 && format.stride(columns) * static_cast<size_t>(rows) <= length;
+}
+
 }  // namespace x11

@@ -1,6 +1,6 @@
-// What a grab needs of the X server's connection setup, read with every count and length the
-// server sent checked against the bytes it sent: a hostile or broken server gives no screen,
-// never a read past the end.
+// What a grab needs of the X server's connection setup and replies, read with every count and
+// length the server sent checked against the bytes it sent: a hostile or broken server gives no
+// screen, never a read past the end.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -22,5 +22,9 @@ struct ScreenSetup {
 // or false (and `read` untouched) when any part the setup counts lies past the end, or there is
 // no such screen.
 bool read_screen_setup(const uint8_t* bytes, size_t size, int screen_number, ScreenSetup& read);
+
+// Whether `length` bytes of a GetImage reply hold `rows` rows of `columns` pixels in `format`, each
+// padded as the format says: what convert_row may then read of them.
+bool image_holds(const host::PixelFormat& format, int columns, int rows, size_t length);
 
 }  // namespace x11
