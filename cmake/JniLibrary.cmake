@@ -12,7 +12,9 @@ function(add_jni_library name)
     target_link_options(${name} PRIVATE -s -static-libgcc -static-libstdc++
       -Wl,--kill-at -Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--nxcompat)
   else()
-    set_target_properties(${name} PROPERTIES BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN")
+    # Its own folder and the system's, never the build tree's (which CMake would add for winhost):
+    # a library loaded from there would run inside the JVM.
+    set_target_properties(${name} PROPERTIES BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "$ORIGIN")
     # Inline code from system headers keeps default visibility; the map hides all but JNI.
     target_link_options(${name} PRIVATE -Wl,--no-undefined
       -Wl,--version-script=${CMAKE_CURRENT_FUNCTION_LIST_DIR}/jni-exports.map)

@@ -5,7 +5,7 @@
 # beside the unstripped library, which keeps the symbols for crash reports.
 set(GLIBC_FLOOR 2.28)
 set(GLIBC_FLOOR_WRAPPED dlopen dlsym dlclose pthread_once pthread_key_create __pthread_key_create
-  pthread_mutex_trylock pthread_create pthread_join pthread_cond_clockwait fstat64)
+  pthread_mutex_trylock pthread_create pthread_join pthread_detach pthread_cond_clockwait fstat64)
 
 function(ship_portable target)
   if(SANITIZE OR NOT HOST_BACKEND STREQUAL linux)

@@ -3,7 +3,8 @@
 # usage: check_dll.sh <objdump> <nm> <x86|x86-64> <dll> "<exports>" "<imported DLLs>" "<stdcall symbols>" <objects...>
 #   x86|x86-64:     the machine: a PE32 i386 image, or a PE32+ x86-64 one that also has HIGH_ENTROPY_VA
 #   exports:        the exact set of exported names
-#   imported DLLs:  the exact set of DLLs it may import from (case-insensitive)
+#   imported DLLs:  the exact set of DLLs it may import from (case-insensitive); the objects may call
+#                   no function that loads another DLL
 #   stdcall symbols: names the objects must define with their @N suffix, proving __stdcall
 set -u
 objdump=$1 nm=$2 machine=$3 dll=$4
@@ -37,6 +38,11 @@ characteristics=$(printf '%s\n' "$dump" | sed -n 's/^DllCharacteristics[[:space:
 [ $(( 0x$characteristics & flags )) -eq $(( flags )) ] || fail "DllCharacteristics $characteristics lack $flags"
 
 defined=$("$nm" --defined-only $(printf '%s ' "$@" | tr ';' ' ') | awk '{print $3}')
+# Nor does our code load a DLL by name once running, which a planted file could answer. (The x86
+# DLLs import LoadLibraryA for GCC's crtbegin.o, which asks for libgcc_s_dw2-1.dll only once
+# GetModuleHandleA found it already in the process: that loads nothing from disk.)
+loaders=$("$nm" --undefined-only $(printf '%s ' "$@" | tr ';' ' ') | grep -Eo '(LoadLibrary|LoadPackagedLibrary|LoadModule)[A-Za-z]*' | sort -u | tr '\n' ' ')
+[ -z "$loaders" ] || fail "loads DLLs at run time: $loaders"
 for symbol in $stdcall; do
   printf '%s\n' "$defined" | grep -qx "_$symbol" || fail "objects do not define _$symbol (not __stdcall?)"
 done

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Checks that shipped Linux libraries load on any glibc since FLOOR, beside any C++ runtime: they
 # name no glibc version above FLOOR, need no C++ runtime (no libstdc++ or libgcc_s, no GLIBCXX,
-# CXXABI or GCC versions), export none of its symbols, and are stripped.
+# CXXABI or GCC versions), export none of its symbols, are stripped, and look for libraries
+# nowhere but their own folder and the system's (a RUNPATH of exactly $ORIGIN, or none).
 # usage: check_portable_so.sh <readelf> <floor> <library>...
 set -u
 readelf=$1 floor=$2
@@ -27,6 +28,9 @@ for lib in "$@"; do
     grep -E '^(_Z(GVZ|T[ISV]|Z)?N?K?(St|9__gnu_cxx|10__cxxabiv1)|_Zn[wa]|_Zd[la]|__cxa_|__gxx_|_Unwind_|__gcc_)')
   [ -z "$runtime" ] || fail "exports C++ runtime symbols: $(echo $runtime | cut -c1-200)"
   "$readelf" -S -W "$lib" | grep -q ' \.symtab ' && fail "is not stripped"
+  "$readelf" -d -W "$lib" | sed -n 's/.*(\(RPATH\|RUNPATH\)).*: \[\(.*\)\]$/\1 \2/p' | while read -r tag path; do
+    [ "$path" = '$ORIGIN' ] || { echo "FAIL: $lib: $tag [$path]: only \$ORIGIN may be searched"; exit 1; }
+  done || status=1
   [ "$status" = 0 ] && echo "ok: $lib"
 done
 exit $status

@@ -1,4 +1,4 @@
-// What both fuzz targets share: numbers drawn from the input with a bias toward the values that
+// What the fuzz targets share: numbers drawn from the input with a bias toward the values that
 // break size and offset arithmetic, and a check that stops the run as a crash libFuzzer keeps.
 #pragma once
 

@@ -13,7 +13,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 status=0
-for target in voxcap deskcap; do
+for target in voxcap deskcap x_server pipewire_chunk; do
   mkdir -p "$scratch/$target"
   echo "fuzz: $target for ${seconds} s"
   "$bin/${target}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \

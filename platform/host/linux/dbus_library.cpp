@@ -21,6 +21,7 @@ DBus load() {
         slot(d.connection_pop_message, "dbus_connection_pop_message"),
         slot(d.message_new_method_call, "dbus_message_new_method_call"), slot(d.message_unref, "dbus_message_unref"),
         slot(d.message_is_signal, "dbus_message_is_signal"), slot(d.message_get_path, "dbus_message_get_path"),
+        slot(d.message_get_sender, "dbus_message_get_sender"),
         slot(d.message_iter_init, "dbus_message_iter_init"),
         slot(d.message_iter_init_append, "dbus_message_iter_init_append"),
         slot(d.message_iter_append_basic, "dbus_message_iter_append_basic"),

@@ -24,6 +24,7 @@ struct DBus {
     decltype(&dbus_message_unref) message_unref;
     decltype(&dbus_message_is_signal) message_is_signal;
     decltype(&dbus_message_get_path) message_get_path;
+    decltype(&dbus_message_get_sender) message_get_sender;
     decltype(&dbus_message_iter_init) message_iter_init;
     decltype(&dbus_message_iter_init_append) message_iter_init_append;
     decltype(&dbus_message_iter_append_basic) message_iter_append_basic;

@@ -42,6 +42,7 @@ int __pthread_key_create_pinned(pthread_key_t*, void (*)(void*));
 int pthread_mutex_trylock_pinned(pthread_mutex_t*);
 int pthread_create_pinned(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
 int pthread_join_pinned(pthread_t, void**);
+int pthread_detach_pinned(pthread_t);
 int __fxstat64(int, int, struct stat64*);
 int pthread_cond_timedwait_pinned(pthread_cond_t*, pthread_mutex_t*, const timespec*);
 PINNED(dlopen, GLIBC_FIRST);
@@ -53,6 +54,7 @@ PINNED(__pthread_key_create, GLIBC_FIRST);
 PINNED(pthread_mutex_trylock, GLIBC_FIRST);
 PINNED(pthread_create, GLIBC_FIRST);
 PINNED(pthread_join, GLIBC_FIRST);
+PINNED(pthread_detach, GLIBC_FIRST);
 __asm__(".symver __fxstat64, __fxstat64@" GLIBC_FIRST);
 PINNED(pthread_cond_timedwait, GLIBC_CONDVAR);
 
@@ -71,6 +73,7 @@ int __wrap_pthread_create(pthread_t* thread, const pthread_attr_t* attributes, v
     return pthread_create_pinned(thread, attributes, run, argument);
 }
 int __wrap_pthread_join(pthread_t thread, void** result) { return pthread_join_pinned(thread, result); }
+int __wrap_pthread_detach(pthread_t thread) { return pthread_detach_pinned(thread); }
 int __wrap_fstat64(int fd, struct stat64* status) { return __fxstat64(STAT_LAYOUT, fd, status); }
 
 // std::condition_variable waits for deadlines on the steady clock; before 2.30 glibc had only

@@ -5,6 +5,7 @@
 #include <spa/pod/builder.h>
 #include <unistd.h>
 
+#include "chunk_rows.h"
 #include "pipewire_library.h"
 #include "pixel_format.h"
 
@@ -126,19 +127,19 @@ const spa_pod* video_formats(spa_pod_builder& builder, const Monitor& monitor) {
 // only where the buffer really holds it: a chunk that claims more than the memory is dropped.
 void Feeds::Stream::keep(const spa_buffer& buffer) {
     const spa_data& plane = buffer.datas[0];
-    if (!plane.data || width <= 0 || height <= 0 || !format.supported()) return;
+    ChunkRows at;
+    if (!plane.data || !format.supported() ||
+        !chunk_rows(plane.chunk->offset, plane.chunk->stride, plane.maxsize, width, height, at))
+        return;
     const size_t row_bytes = static_cast<size_t>(width) * 4;
-    const size_t stride = plane.chunk->stride > 0 ? static_cast<size_t>(plane.chunk->stride) : row_bytes;
-    const size_t offset = plane.chunk->offset;
-    if (stride < row_bytes || offset + stride * static_cast<size_t>(height - 1) + row_bytes > plane.maxsize) return;
 
     std::shared_ptr<Frame> frame = spare && spare.use_count() == 1 ? std::move(spare) : std::make_shared<Frame>();
     frame->width = width;
     frame->height = height;
     frame->pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
-    const auto* rows = static_cast<const uint8_t*>(plane.data) + offset;
+    const auto* rows = static_cast<const uint8_t*>(plane.data) + at.offset;
     for (int row = 0; row < height; ++row)
-        format.convert_row(rows + stride * static_cast<size_t>(row), width, frame->pixels.data() + row_bytes / 4 * row);
+        format.convert_row(rows + at.stride * static_cast<size_t>(row), width, frame->pixels.data() + row_bytes / 4 * row);
 
     bool first;
     {

@@ -2,18 +2,15 @@
 
 #include <windows.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 
 #include "dbus_library.h"
+#include "restore_token.h"
 
 namespace portal {
 namespace {
@@ -142,50 +139,34 @@ std::string bus_address() {
     return access(socket.c_str(), F_OK) == 0 ? "unix:path=" + socket : std::string{};
 }
 
-// The token as the portal gave it, printable ASCII (a UUID). Anything else, from a file that is
-// the user's to spoil, is no token: libdbus ends the process on a string that is not UTF-8.
-std::string read_restore_token() {
-    const size_t longest = 256;
-    std::string token;
-    int fd = ::open(restore_token_file().c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return token;
-    char line[longest + 2];  // a longer line is cut, and refused for its length
-    size_t got = 0;
-    for (ssize_t n; got < sizeof line && (n = ::read(fd, line + got, sizeof line - got)) > 0;) got += n;
-    ::close(fd);
-    token.assign(line, std::find(line, line + got, '\n'));
-    const bool printable = std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 0x7F; });
-    return token.size() <= longest && printable ? token : std::string{};
-}
-
-// Written under a name of its own and moved into place, so that a reader never sees half.
-void keep_restore_token(const std::string& token) {
-    std::string path = restore_token_file();
-    if (path.empty()) return;
-    std::string folder = path.substr(0, path.rfind('/'));
-    mkdir(folder.substr(0, folder.rfind('/')).c_str(), 0700);
-    mkdir(folder.c_str(), 0700);
-    std::string draft = path + "." + std::to_string(getpid());
-    // Made private from the start: the token lets this user's programs share the screen unasked.
-    ::unlink(draft.c_str());
-    int fd = ::open(draft.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return;
-    const std::string line = token + '\n';
-    bool written = ::fchmod(fd, 0600) == 0 &&  // whatever the umask took away
-                   ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    if (::close(fd) != 0 || !written) {
-        ::unlink(draft.c_str());
-        return;
-    }
-    if (std::rename(draft.c_str(), path.c_str()) != 0) ::unlink(draft.c_str());
-}
-
-// One conversation with the portal on a private connection.
+// One conversation with the portal on a private connection. Any peer on the bus may send us a
+// signal, and the paths of our requests are plain to see: an answer counts only when it comes
+// from the connection that owns the portal's name, and nothing in it is used unchecked.
 class Handshake {
 public:
     explicit Handshake(DBusConnection* bus) : d(*dbus()), bus(bus) {
         std::string name = d.bus_get_unique_name(bus);
-        for (char c : name.substr(1)) sender += c == '.' ? '_' : c;
+        for (char c : name.substr(1)) caller += c == '.' ? '_' : c;
+    }
+
+    // Learns which connection is the portal, once it runs (the version's call starts it if need
+    // be); false when none owns its name.
+    bool find_portal(unsigned timeout_ms) {
+        Message call(d.message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                               "GetNameOwner"));
+        if (!call) return false;
+        DBusMessageIter args;
+        d.message_iter_init_append(call.get(), &args);
+        d.message_iter_append_basic(&args, DBUS_TYPE_STRING, &desktop);
+        Message reply = call_now(call.get(), timeout_ms);
+        DBusMessageIter value;
+        // The bus itself answers this, and no peer can answer in its name.
+        return reply && d.message_iter_init(reply.get(), &value) && read_string(&value, portal) && !portal.empty();
+    }
+
+    // The object path the portal gives a session of ours named `token`.
+    std::string session_path(const std::string& token) const {
+        return std::string(desktop_path) + "/session/" + caller + "/" + token;
     }
 
     // The portal's ScreenCast version, 0 when there is no portal or it has no ScreenCast.
@@ -217,8 +198,9 @@ public:
                     const std::function<void(Options&)>& options, unsigned timeout_ms, uint32_t& response) {
         response = 2;
         std::string token = "orvanta" + std::to_string(++tokens);
-        std::string path = std::string(desktop_path) + "/request/" + sender + "/" + token;
-        std::string rule = "type='signal',interface='org.freedesktop.portal.Request',member='Response',path='" + path + "'";
+        std::string path = std::string(desktop_path) + "/request/" + caller + "/" + token;
+        std::string rule = "type='signal',sender='" + portal + "',interface='org.freedesktop.portal.Request',"
+                           "member='Response',path='" + path + "'";
         DBusError error;
         d.error_init(&error);
         d.bus_add_match(bus, rule.c_str(), &error);
@@ -257,12 +239,16 @@ public:
     }
 
 private:
+    // A signal sent to us by name reaches us whatever our match rules say: the sender is checked
+    // on each one.
     Message wait_for_response(const std::string& path, DWORD start, unsigned timeout_ms) {
         for (;;) {
             while (DBusMessage* incoming = d.connection_pop_message(bus)) {
                 Message message(incoming);
-                const char* from = d.message_get_path(incoming);
-                if (d.message_is_signal(incoming, "org.freedesktop.portal.Request", "Response") && from && path == from)
+                const char* at = d.message_get_path(incoming);
+                const char* from = d.message_get_sender(incoming);
+                if (d.message_is_signal(incoming, "org.freedesktop.portal.Request", "Response") && at && path == at &&
+                    from && portal == from)
                     return message;
             }
             DWORD waited = GetTickCount() - start;
@@ -272,7 +258,8 @@ private:
 
     const DBus& d;
     DBusConnection* const bus;
-    std::string sender;
+    std::string caller;  // our unique name as the portal writes it in paths: ":1.42" is "1_42"
+    std::string portal;  // the unique name of the portal's connection
     unsigned tokens = 0;
 };
 
@@ -283,13 +270,6 @@ std::string session_token() {
 }
 
 }  // namespace
-
-std::string restore_token_file() {
-    const char* cache = std::getenv("XDG_CACHE_HOME");
-    const char* home = std::getenv("HOME");
-    std::string folder = cache && *cache ? cache : home && *home ? std::string(home) + "/.cache" : std::string{};
-    return folder.empty() ? folder : folder + "/orvanta/screencast-restore-token";
-}
 
 std::unique_ptr<Session> Session::open(Outcome& outcome, unsigned answer_ms, unsigned user_ms) {
     outcome = Outcome::unavailable;
@@ -311,12 +291,13 @@ std::unique_ptr<Session> Session::open(Outcome& outcome, unsigned answer_ms, uns
 
     Handshake portal(bus);
     const uint32_t version = portal.screencast_version(answer_ms);
-    if (!version) return nullptr;
+    if (!version || !portal.find_portal(answer_ms)) return nullptr;
     outcome = Outcome::failed;
     uint32_t response;
 
+    const std::string session_name = session_token();
     Message created = portal.request("CreateSession", [](DBusMessageIter*) {},
-        [](Options& o) { o.add_string("session_handle_token", session_token()); }, answer_ms, response);
+        [&](Options& o) { o.add_string("session_handle_token", session_name); }, answer_ms, response);
     std::string handle;
     if (created && !response) {
         DBusMessageIter results;
@@ -326,7 +307,9 @@ std::unique_ptr<Session> Session::open(Outcome& outcome, unsigned answer_ms, uns
             if (!std::strcmp(key, "session_handle")) read_string(v, handle);
         });
     }
-    if (handle.empty()) {
+    // The handle goes out as an object path, which libdbus would end the process on if it were
+    // not one: only the path the portal makes of our own token is taken.
+    if (handle.empty() || handle != portal.session_path(session_name)) {
         if (created && response == response_declined) outcome = Outcome::declined;
         return nullptr;
     }
@@ -335,7 +318,8 @@ std::unique_ptr<Session> Session::open(Outcome& outcome, unsigned answer_ms, uns
         d->message_iter_append_basic(args, DBUS_TYPE_OBJECT_PATH, &session_path);
     };
 
-    const std::string restore = read_restore_token();
+    const std::string token_file = restore_token_file();
+    const std::string restore = read_restore_token(token_file);
     Message selected = portal.request("SelectSources", with_session, [&](Options& o) {
         o.add_uint("types", monitor_sources);
         o.add_bool("multiple", true);
@@ -367,7 +351,7 @@ std::unique_ptr<Session> Session::open(Outcome& outcome, unsigned answer_ms, uns
         if (!std::strcmp(key, "streams")) session->shown = read_streams(v);
         if (!std::strcmp(key, "restore_token")) read_string(v, token);
     });
-    if (!token.empty() && token != restore) keep_restore_token(token);
+    if (!token.empty() && token != restore) keep_restore_token(token_file, token);
     if (session->shown.empty()) return nullptr;
 
     Message call(d->message_new_method_call(desktop, desktop_path, screencast, "OpenPipeWireRemote"));

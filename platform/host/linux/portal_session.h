@@ -1,7 +1,8 @@
 // A ScreenCast session of the desktop portal (org.freedesktop.portal.Desktop on the session
 // bus): CreateSession, SelectSources (every monitor the portal allows, cursor hidden), Start and
-// OpenPipeWireRemote, each answered through a Request object's Response signal. The session
-// lasts as long as our private bus connection: closing it, or the process ending, ends it.
+// OpenPipeWireRemote, each answered through a Request object's Response signal, which counts only
+// when the owner of the portal's name sent it. The session lasts as long as our private bus
+// connection: closing it, or the process ending, ends it.
 #pragma once
 
 #include <cstdint>
@@ -46,9 +47,5 @@ private:
     int pipewire_fd = -1;
     std::vector<Monitor> shown;
 };
-
-// Where the portal's restore token is kept, so that a desktop that asks the user asks once:
-// $XDG_CACHE_HOME/orvanta/screencast-restore-token, or under ~/.cache.
-std::string restore_token_file();
 
 }  // namespace portal

@@ -1,17 +1,23 @@
 #include "x_display.h"
 
+#include <poll.h>
 #include <sys/shm.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "pixel_format.h"
+#include "x_setup.h"
 #include "xcb_library.h"
 
 namespace x11 {
@@ -31,6 +37,38 @@ const size_t idle_segments_kept = 2;
 
 // A screen that keeps changing size between our geometry request and the read is given up on.
 const int attempts_at_a_steady_size = 3;
+
+using Clock = std::chrono::steady_clock;
+Clock::time_point answer_deadline() { return Clock::now() + std::chrono::milliseconds(server_answer_ms); }
+
+// A lock that can be waited for until a deadline, made of a mutex and a condition variable: the
+// timed mutexes would need pthread_mutex_clocklock, which glibc has only since 2.30.
+class Turn {
+public:
+    void lock() {
+        std::unique_lock<std::mutex> hold(mutex);
+        freed.wait(hold, [this] { return !taken; });
+        taken = true;
+    }
+    bool try_lock_until(Clock::time_point deadline) {
+        std::unique_lock<std::mutex> hold(mutex);
+        if (!freed.wait_until(hold, deadline, [this] { return !taken; })) return false;
+        taken = true;
+        return true;
+    }
+    void unlock() {
+        {
+            std::lock_guard<std::mutex> hold(mutex);
+            taken = false;
+        }
+        freed.notify_one();
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable freed;
+    bool taken = false;
+};
 
 struct Segment {
     uint8_t* address = nullptr;
@@ -57,9 +95,10 @@ public:
     Display& operator=(const Display&) = delete;
 
     bool broken() const;
-    bool readable() const override { return root && format.supported(); }
+    bool readable() const override { return root && format.supported() && !stalled; }
     std::unique_ptr<screen::Shot> shoot(int x, int y, int width, int height) override;
-    void give_back(Segment segment);
+    // From a shot that is done with its segment, outside any grab's turn.
+    void return_segment(Segment segment);
 
     const std::string name;
     host::PixelFormat format;
@@ -71,18 +110,30 @@ private:
         Segment segment;
     };
 
-    Request send(int x, int y, int width, int height);
+    Request send(int x, int y, int width, int height, Clock::time_point deadline);
     std::unique_ptr<Pixels> receive(const std::shared_ptr<Display>& self, Request request, int x, int y,
-                                          int width, int height);
+                                    int width, int height, Clock::time_point deadline);
     void cancel(const Request& request);
-    Segment take_segment(size_t bytes);
-    Segment attach_segment(size_t bytes);
+    void give_back(Segment segment);  // in a grab's turn
+    Segment take_segment(size_t bytes, Clock::time_point deadline);
+    Segment attach_segment(size_t bytes, Clock::time_point deadline);
     void release(const Segment& segment);
+    // The reply to `sequence` (ours to free), or null: the server refused (`error`, if asked for,
+    // says how), the connection broke, or no answer came before `deadline`, which stalls the display.
+    void* await(unsigned int sequence, Clock::time_point deadline, xcb_generic_error_t** error = nullptr);
+    // Waits until the server has answered every request sent so far; false if it did not in time.
+    bool sync(Clock::time_point deadline);
 
     const Xcb& x;
     xcb_connection_t* const connection;
     xcb_window_t root = 0;
     std::atomic<bool> shm{false};
+    // Set once the server let a deadline pass: the display is given up on, and connected afresh.
+    std::atomic<bool> stalled{false};
+    // One grab talks to the server at a time, so that no grab reads another's reply off the socket
+    // while that one sleeps until it comes; each waits its turn until its own deadline at most.
+    // Taken before `lock`, never inside it.
+    Turn talking;
     std::mutex lock;                 // guards what follows
     std::vector<Segment> idle;       // attached, held by no shot
     int root_width = 0, root_height = 0;  // as the server last told
@@ -97,7 +148,7 @@ struct Pixels {
 
     ~Pixels() {
         std::free(reply);
-        if (segment.address) display->give_back(segment);
+        if (segment.address) display->return_segment(segment);
     }
 };
 
@@ -117,30 +168,20 @@ private:
 Display::Display(const Xcb& x, xcb_connection_t* connection, int screen_number, std::string name)
     : name(std::move(name)), x(x), connection(connection) {
     ++open_displays;
+    // libxcb took the setup as the server sent it: its 8-byte header and `length` words after.
     const xcb_setup_t* setup = x.get_setup(connection);
-    xcb_screen_iterator_t screens = x.setup_roots_iterator(setup);
-    for (int i = 0; i < screen_number && screens.rem; ++i) x.screen_next(&screens);
-    if (!screens.rem) return;
-    const xcb_screen_t* screen = screens.data;
-    root = screen->root;
-    root_width = screen->width_in_pixels;
-    root_height = screen->height_in_pixels;
-
-    for (xcb_format_iterator_t f = x.setup_pixmap_formats_iterator(setup); f.rem; x.format_next(&f))
-        if (f.data->depth == screen->root_depth) {
-            format.bits_per_pixel = f.data->bits_per_pixel;
-            format.scanline_pad = f.data->scanline_pad;
-        }
-    format.msb_first = setup->image_byte_order == XCB_IMAGE_ORDER_MSB_FIRST;
-    for (xcb_depth_iterator_t d = x.screen_allowed_depths_iterator(screen); d.rem; x.depth_next(&d))
-        for (xcb_visualtype_iterator_t v = x.depth_visuals_iterator(d.data); v.rem; x.visualtype_next(&v))
-            if (v.data->visual_id == screen->root_visual && v.data->_class == XCB_VISUAL_CLASS_TRUE_COLOR) {
-                format.red_mask = v.data->red_mask;
-                format.green_mask = v.data->green_mask;
-                format.blue_mask = v.data->blue_mask;
-            }
+    ScreenSetup screen;
+    if (!read_screen_setup(reinterpret_cast<const uint8_t*>(setup), 8 + size_t{setup->length} * 4, screen_number, screen))
+        return;
+    root = screen.root;
+    root_width = screen.width;
+    root_height = screen.height;
+    format = screen.format;
 
     if (x.shm_id) {
+        // Asked without waiting, then waited for within the bound: libxcb's own wait has none.
+        x.prefetch_extension_data(connection, x.shm_id);
+        if (!sync(answer_deadline())) return;
         const xcb_query_extension_reply_t* extension = x.get_extension_data(connection, x.shm_id);
         shm = extension && extension->present;
     }
@@ -155,7 +196,7 @@ Display::~Display() {
 // XCB learns that the server went away only when it next talks to it; a peek at the socket
 // tells at once, so a server restarted on the same display is found before a grab fails.
 bool Display::broken() const {
-    if (x.connection_has_error(connection)) return true;
+    if (stalled || x.connection_has_error(connection)) return true;
     char byte;
     return recv(x.get_file_descriptor(connection), &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
 }
@@ -164,6 +205,9 @@ bool Display::broken() const {
 // the rare case that the screen changed in between, the read is asked again at the new size.
 std::unique_ptr<screen::Shot> Display::shoot(int x0, int y0, int width, int height) {
     if (!readable()) return nullptr;
+    const Clock::time_point deadline = answer_deadline();
+    std::unique_lock<Turn> turn(talking, deadline);
+    if (!turn.owns_lock()) return nullptr;
     const std::shared_ptr<Display> self = shared_from_this();
     int known_width, known_height;
     {
@@ -177,8 +221,8 @@ std::unique_ptr<screen::Shot> Display::shoot(int x0, int y0, int width, int heig
         const int columns = right - left, rows = bottom - top;
         xcb_get_geometry_cookie_t asked = x.get_geometry(connection, root);
         const bool any = columns > 0 && rows > 0;
-        Request request = any ? send(x0 + left, y0 + top, columns, rows) : Request{};
-        xcb_get_geometry_reply_t* geometry = x.get_geometry_reply(connection, asked, nullptr);
+        Request request = any ? send(x0 + left, y0 + top, columns, rows, deadline) : Request{};
+        auto* geometry = static_cast<xcb_get_geometry_reply_t*>(await(asked.sequence, deadline));
         if (!geometry) {
             if (any) cancel(request);
             return nullptr;
@@ -195,18 +239,18 @@ std::unique_ptr<screen::Shot> Display::shoot(int x0, int y0, int width, int heig
             continue;
         }
         if (!any) return std::make_unique<Shot>(nullptr, left, top, 0, 0);
-        std::unique_ptr<Pixels> pixels = receive(self, request, x0 + left, y0 + top, columns, rows);
+        std::unique_ptr<Pixels> pixels = receive(self, request, x0 + left, y0 + top, columns, rows, deadline);
         if (!pixels) return nullptr;
         return std::make_unique<Shot>(std::move(pixels), left, top, columns, rows);
     }
     return nullptr;
 }
 
-Display::Request Display::send(int left, int top, int width, int height) {
+Display::Request Display::send(int left, int top, int width, int height, Clock::time_point deadline) {
     const auto l = static_cast<int16_t>(left), t = static_cast<int16_t>(top);
     const auto w = static_cast<uint16_t>(width), h = static_cast<uint16_t>(height);
     if (shm) {
-        Segment segment = take_segment(format.stride(width) * static_cast<size_t>(height));
+        Segment segment = take_segment(format.stride(width) * static_cast<size_t>(height), deadline);
         if (segment.address)
             return {x.shm_get_image(connection, root, l, t, w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment.id, 0).sequence,
                     segment};
@@ -216,11 +260,11 @@ Display::Request Display::send(int left, int top, int width, int height) {
 }
 
 std::unique_ptr<Pixels> Display::receive(const std::shared_ptr<Display>& self, Request request, int left, int top,
-                                               int width, int height) {
+                                         int width, int height, Clock::time_point deadline) {
     const size_t stride = format.stride(width);
     if (request.segment.address) {
         xcb_generic_error_t* error = nullptr;
-        xcb_shm_get_image_reply_t* reply = x.shm_get_image_reply(connection, {request.sequence}, &error);
+        void* reply = await(request.sequence, deadline, &error);
         if (reply) {
             std::free(reply);
             ++shm_reads;
@@ -232,11 +276,11 @@ std::unique_ptr<Pixels> Display::receive(const std::shared_ptr<Display>& self, R
         std::free(error);
         if (refused) return nullptr;
         shm = false;
-        request = send(left, top, width, height);
+        request = send(left, top, width, height, deadline);
     }
-    xcb_get_image_reply_t* reply = x.get_image_reply(connection, {request.sequence}, nullptr);
+    auto* reply = static_cast<xcb_get_image_reply_t*>(await(request.sequence, deadline));
     if (!reply) return nullptr;
-    if (static_cast<size_t>(x.get_image_data_length(reply)) < stride * static_cast<size_t>(height)) {
+    if (!image_holds(format, width, height, static_cast<size_t>(std::max(0, x.get_image_data_length(reply))))) {
         std::free(reply);
         return nullptr;
     }
@@ -250,7 +294,37 @@ void Display::cancel(const Request& request) {
     if (request.segment.address) give_back(request.segment);
 }
 
-Segment Display::take_segment(size_t bytes) {
+void* Display::await(unsigned int sequence, Clock::time_point deadline, xcb_generic_error_t** error) {
+    if (error) *error = nullptr;
+    x.flush(connection);
+    for (;;) {
+        void* reply = nullptr;
+        xcb_generic_error_t* refused = nullptr;
+        if (x.poll_for_reply(connection, sequence, &reply, &refused)) {
+            if (error)
+                *error = refused;
+            else
+                std::free(refused);
+            return reply;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0 || stalled) {
+            stalled = true;
+            x.discard_reply(connection, sequence);
+            return nullptr;
+        }
+        pollfd readable{x.get_file_descriptor(connection), POLLIN, 0};
+        poll(&readable, 1, static_cast<int>(left));
+    }
+}
+
+bool Display::sync(Clock::time_point deadline) {
+    void* focus = await(x.get_input_focus(connection).sequence, deadline);
+    std::free(focus);
+    return focus != nullptr;
+}
+
+Segment Display::take_segment(size_t bytes, Clock::time_point deadline) {
     {
         std::lock_guard<std::mutex> hold(lock);
         auto fits = idle.end();
@@ -262,29 +336,50 @@ Segment Display::take_segment(size_t bytes) {
             return taken;
         }
     }
-    return attach_segment(bytes);
+    return attach_segment(bytes, deadline);
 }
 
+void Display::return_segment(Segment segment) {
+    // The flush of a detach may read what the server sent: not while a grab waits for it.
+    std::lock_guard<Turn> turn(talking);
+    give_back(segment);
+}
+
+// A display that stalled keeps no segment: the server may still write one when it wakes.
 void Display::give_back(Segment segment) {
-    std::lock_guard<std::mutex> hold(lock);
-    idle.push_back(segment);
-    if (idle.size() <= idle_segments_kept) return;
-    auto smallest = std::min_element(idle.begin(), idle.end(), [](const Segment& a, const Segment& b) { return a.size < b.size; });
-    release(*smallest);
-    idle.erase(smallest);
+    Segment extra;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (stalled) {
+            extra = segment;
+        } else {
+            idle.push_back(segment);
+            if (idle.size() <= idle_segments_kept) return;
+            auto smallest = std::min_element(idle.begin(), idle.end(), [](const Segment& a, const Segment& b) { return a.size < b.size; });
+            extra = *smallest;
+            idle.erase(smallest);
+        }
+    }
+    release(extra);
 }
 
-Segment Display::attach_segment(size_t bytes) {
+Segment Display::attach_segment(size_t bytes, Clock::time_point deadline) {
     int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
     if (id < 0) return {};
     void* address = shmat(id, nullptr, 0);
+    const bool mapped = address != reinterpret_cast<void*>(-1);
     xcb_shm_seg_t seg = x.generate_id(connection);
-    xcb_generic_error_t* error = address == reinterpret_cast<void*>(-1)
-        ? nullptr
-        : x.request_check(connection, x.shm_attach_checked(connection, seg, static_cast<uint32_t>(id), 0));
+    const xcb_void_cookie_t attached = mapped ? x.shm_attach_checked(connection, seg, static_cast<uint32_t>(id), 0)
+                                              : xcb_void_cookie_t{};
     // Marked for removal at once: it goes when both sides detach, even if this process dies.
     shmctl(id, IPC_RMID, nullptr);
-    if (address == reinterpret_cast<void*>(-1)) return {};
+    if (!mapped) return {};
+    // Once the server has answered a later request, the check finds its answer without waiting.
+    xcb_generic_error_t* error = nullptr;
+    if (sync(deadline))
+        error = x.request_check(connection, attached);
+    else
+        x.discard_reply(connection, attached.sequence);
     if (error || broken()) {
         std::free(error);
         shmdt(address);
@@ -302,25 +397,78 @@ void Display::release(const Segment& segment) {
     --attached_segments;
 }
 
+namespace {
+
+// A connection being made on a thread of its own: a server that accepts and never sends its
+// setup holds that thread alone. Grabs wait for it at most server_answer_ms each, and whichever
+// comes once it is done takes the display it made.
+struct Attempt {
+    explicit Attempt(std::string name) : name(std::move(name)) {}
+    const std::string name;
+    std::mutex lock;  // guards what follows
+    std::condition_variable finished;
+    bool done = false;
+    std::shared_ptr<Display> display;  // once done: the display, or null
+};
+
+std::shared_ptr<Display> open_display(const Xcb& x, const std::string& name) {
+    int screen_number = 0;
+    xcb_connection_t* connection = x.connect(name.c_str(), &screen_number);
+    if (x.connection_has_error(connection)) {
+        x.disconnect(connection);
+        return nullptr;
+    }
+    auto display = std::make_shared<Display>(x, connection, screen_number, name);
+    return display->broken() ? nullptr : display;
+}
+
+std::shared_ptr<Attempt> start_connecting(const Xcb& x, const std::string& name) {
+    auto attempt = std::make_shared<Attempt>(name);
+    try {
+        std::thread([&x, attempt] {
+            std::shared_ptr<Display> display = open_display(x, attempt->name);
+            std::lock_guard<std::mutex> hold(attempt->lock);
+            attempt->display = std::move(display);
+            attempt->done = true;
+            attempt->finished.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {  // no thread to be had: no display this time
+        return nullptr;
+    }
+    return attempt;
+}
+
+}  // namespace
+
 std::shared_ptr<screen::Source> current_display() {
-    static std::mutex lock;
+    static std::mutex lock;  // guards what follows, never held while waiting for a server
     static std::shared_ptr<Display> current;
+    static std::shared_ptr<Attempt> connecting;
     const Xcb* x = xcb();
     if (!x) return nullptr;
     const char* named = std::getenv("DISPLAY");
-    std::string name = named ? named : "";
-    std::lock_guard<std::mutex> hold(lock);
-    if (current && current->name == name && !current->broken()) return current;
-    // Grabs still holding the old display keep it until they finish.
-    current = nullptr;
-    int screen_number = 0;
-    xcb_connection_t* connection = x->connect(nullptr, &screen_number);
-    if (x->connection_has_error(connection)) {
-        x->disconnect(connection);
-        return nullptr;
+    const std::string name = named ? named : "";
+    std::shared_ptr<Attempt> attempt;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (current && current->name == name && !current->broken()) return current;
+        // Grabs still holding the old display keep it until they finish.
+        current = nullptr;
+        if (!connecting || connecting->name != name) connecting = start_connecting(*x, name);
+        attempt = connecting;
     }
-    current = std::make_shared<Display>(*x, connection, screen_number, std::move(name));
-    return current;
+    if (!attempt) return nullptr;
+    std::shared_ptr<Display> display;
+    {
+        std::unique_lock<std::mutex> waiting(attempt->lock);
+        if (!attempt->finished.wait_for(waiting, std::chrono::milliseconds(server_answer_ms), [&] { return attempt->done; }))
+            return nullptr;
+        display = attempt->display;
+    }
+    std::lock_guard<std::mutex> hold(lock);
+    if (connecting == attempt) connecting = nullptr;
+    if (!current && display) current = display;
+    return display;
 }
 
 DisplayCensus display_census() { return DisplayCensus{open_displays, attached_segments, shm_reads, plain_reads}; }

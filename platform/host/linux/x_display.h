@@ -6,8 +6,8 @@
 // A rectangle of the root window is read, clipped to the root window as it is at the time of
 // the read (RandR may resize it), in one round trip to the server; the shot holds it in a
 // MIT-SHM segment that then goes back to the display's pool, or in the plain GetImage reply.
-// The server refusing (an XWayland root window answers BadMatch), a broken connection or a
-// format convert_row cannot read give no shot.
+// The server refusing (an XWayland root window answers BadMatch), a broken connection, a server
+// that does not answer in time, or a format convert_row cannot read give no shot.
 #pragma once
 
 #include <memory>
@@ -16,7 +16,13 @@
 
 namespace x11 {
 
-// The display $DISPLAY names, or null when there is none (no $DISPLAY, no server, no libxcb).
+// How long a grab waits for the X server each time it must: to connect (the setup and the
+// MIT-SHM query), and for the replies of one read. A server that lets it pass is given up on:
+// that grab gets no shot (the rectangle stays black), and the next connects afresh.
+const unsigned server_answer_ms = 2000;
+
+// The display $DISPLAY names, or null when there is none (no $DISPLAY, no server, no libxcb) or
+// it did not answer within server_answer_ms.
 std::shared_ptr<screen::Source> current_display();
 
 struct DisplayCensus {

@@ -15,21 +15,17 @@ Xcb load() {
         slot(x.connection_has_error, "xcb_connection_has_error"), slot(x.flush, "xcb_flush"),
         slot(x.get_file_descriptor, "xcb_get_file_descriptor"),
         slot(x.generate_id, "xcb_generate_id"), slot(x.get_setup, "xcb_get_setup"),
-        slot(x.setup_roots_iterator, "xcb_setup_roots_iterator"), slot(x.screen_next, "xcb_screen_next"),
-        slot(x.screen_allowed_depths_iterator, "xcb_screen_allowed_depths_iterator"),
-        slot(x.depth_next, "xcb_depth_next"), slot(x.depth_visuals_iterator, "xcb_depth_visuals_iterator"),
-        slot(x.visualtype_next, "xcb_visualtype_next"),
-        slot(x.setup_pixmap_formats_iterator, "xcb_setup_pixmap_formats_iterator"),
-        slot(x.format_next, "xcb_format_next"), slot(x.get_extension_data, "xcb_get_extension_data"),
+        slot(x.get_extension_data, "xcb_get_extension_data"),
         slot(x.request_check, "xcb_request_check"), slot(x.discard_reply, "xcb_discard_reply"),
-        slot(x.get_geometry, "xcb_get_geometry"), slot(x.get_geometry_reply, "xcb_get_geometry_reply"),
-        slot(x.get_image, "xcb_get_image"), slot(x.get_image_reply, "xcb_get_image_reply"),
+        slot(x.get_geometry, "xcb_get_geometry"), slot(x.poll_for_reply, "xcb_poll_for_reply"),
+        slot(x.get_image, "xcb_get_image"), slot(x.get_input_focus, "xcb_get_input_focus"),
+        slot(x.prefetch_extension_data, "xcb_prefetch_extension_data"),
         slot(x.get_image_data, "xcb_get_image_data"), slot(x.get_image_data_length, "xcb_get_image_data_length"));
     if (!core) return x;
     void* shm_id = nullptr;
     bool shm = bind("libxcb-shm.so.0", slot(shm_id, "xcb_shm_id"),
         slot(x.shm_attach_checked, "xcb_shm_attach_checked"), slot(x.shm_detach_checked, "xcb_shm_detach_checked"),
-        slot(x.shm_get_image, "xcb_shm_get_image"), slot(x.shm_get_image_reply, "xcb_shm_get_image_reply"));
+        slot(x.shm_get_image, "xcb_shm_get_image"));
     if (shm) x.shm_id = static_cast<xcb_extension_t*>(shm_id);
     return x;
 }

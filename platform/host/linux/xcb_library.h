@@ -4,6 +4,7 @@
 
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 
 namespace x11 {
 
@@ -15,21 +16,14 @@ struct Xcb {
     decltype(&xcb_get_file_descriptor) get_file_descriptor;
     decltype(&xcb_generate_id) generate_id;
     decltype(&xcb_get_setup) get_setup;
-    decltype(&xcb_setup_roots_iterator) setup_roots_iterator;
-    decltype(&xcb_screen_next) screen_next;
-    decltype(&xcb_screen_allowed_depths_iterator) screen_allowed_depths_iterator;
-    decltype(&xcb_depth_next) depth_next;
-    decltype(&xcb_depth_visuals_iterator) depth_visuals_iterator;
-    decltype(&xcb_visualtype_next) visualtype_next;
-    decltype(&xcb_setup_pixmap_formats_iterator) setup_pixmap_formats_iterator;
-    decltype(&xcb_format_next) format_next;
     decltype(&xcb_get_extension_data) get_extension_data;
     decltype(&xcb_request_check) request_check;
     decltype(&xcb_discard_reply) discard_reply;
+    decltype(&xcb_poll_for_reply) poll_for_reply;
+    decltype(&xcb_prefetch_extension_data) prefetch_extension_data;
+    decltype(&xcb_get_input_focus) get_input_focus;
     decltype(&xcb_get_geometry) get_geometry;
-    decltype(&xcb_get_geometry_reply) get_geometry_reply;
     decltype(&xcb_get_image) get_image;
-    decltype(&xcb_get_image_reply) get_image_reply;
     decltype(&xcb_get_image_data) get_image_data;
     decltype(&xcb_get_image_data_length) get_image_data_length;
 
@@ -38,7 +32,6 @@ struct Xcb {
     decltype(&xcb_shm_attach_checked) shm_attach_checked;
     decltype(&xcb_shm_detach_checked) shm_detach_checked;
     decltype(&xcb_shm_get_image) shm_get_image;
-    decltype(&xcb_shm_get_image_reply) shm_get_image_reply;
 };
 
 // The table, or null when libxcb cannot be loaded. Loaded once, kept for the process.

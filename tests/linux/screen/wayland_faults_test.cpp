@@ -8,8 +8,9 @@
 #include <fstream>
 
 #include "portal_screen.h"
-#include "portal_session.h"
+#include "restore_token.h"
 #include "screen_test_support.h"
+#include "stub_portal.h"
 #include "wayland_desktop.h"
 
 namespace {
@@ -70,6 +71,7 @@ TEST_F(WaylandFaults, AGarbledRestoreToken) {
     mkdir(folder.substr(0, folder.rfind('/')).c_str(), 0700);
     mkdir(folder.c_str(), 0700);
     std::ofstream(file) << "restore\xff\xfe\x01token\n";
+    chmod(file.c_str(), 0600);
     {
         RepaintWhileOpening nudge(first_colour);
         ASSERT_TRUE(eventually([&] { return grabbed(0, 0, width, height) == std::vector<uint32_t>(width * height, first_colour); }));
@@ -82,6 +84,20 @@ TEST_F(WaylandFaults, AGarbledRestoreToken) {
     struct stat kept = {};
     ASSERT_EQ(stat(file.c_str(), &kept), 0);
     EXPECT_EQ(kept.st_mode & 0777, 0600u) << "the token lets this user's programs share the screen unasked";
+    expectEverythingReleased();
+}
+
+// A peer of the desktop's bus that answers each of our requests before the portal can, over and
+// over, by name and to whoever listens, with refusals and handles that are no object paths: the
+// portal's own session starts all the same.
+TEST_F(WaylandFaults, AForgerOnTheBusChangesNothing) {
+    Forger forger(std::getenv("DBUS_SESSION_BUS_ADDRESS"), 5);
+    {
+        RepaintWhileOpening nudge(first_colour);
+        ASSERT_TRUE(eventually([&] { return grabbed(0, 0, width, height) == std::vector<uint32_t>(width * height, first_colour); }));
+    }
+    EXPECT_GT(forger.sent(), 0);
+    EXPECT_EQ(host::screen_census().portal_sessions, 1);
     expectEverythingReleased();
 }
 

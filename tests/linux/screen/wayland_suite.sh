@@ -33,6 +33,7 @@ run 'WaylandFaults.NoPortalOnTheBus'
 run 'WaylandFaults.APortalWithoutScreenCast' --screencast none
 run 'WaylandFaults.TheUserDeclines' --screencast decline
 run 'WaylandFaults.AGarbledRestoreToken'
+run 'WaylandFaults.AForgerOnTheBusChangesNothing'
 run 'WaylandFaults.TheCompositorGoingAway'
 run 'WaylandFaults.TheOutputChangingSize'
 echo "$passed passed, $failed failed, 0 skipped"

@@ -76,9 +76,13 @@ void XServer::start(int display, const std::vector<std::string>& extra) {
 
 XServer::~XServer() { kill(); }
 
+void XServer::pause() { ::kill(pid_, SIGSTOP); }
+void XServer::resume() { ::kill(pid_, SIGCONT); }
+
 void XServer::kill() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGTERM);
+    ::kill(pid_, SIGCONT);  // a stopped server takes its SIGTERM once it goes on
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
 }

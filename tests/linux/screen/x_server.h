@@ -22,6 +22,10 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
     void kill();
+    // Stops the server (SIGSTOP) and lets it go on (SIGCONT), as a debugger or the OOM killer's
+    // freezer would: it keeps its connections and answers nothing meanwhile.
+    void pause();
+    void resume();
     // Stops the server and starts a new one of another size on the same display number.
     void restart(int width, int height);
     // Shrinks the screen through RandR, as a user changing the resolution would.

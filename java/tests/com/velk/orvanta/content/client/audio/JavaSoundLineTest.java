@@ -11,6 +11,7 @@ import java.io.ByteArrayOutputStream;
 import java.io.File;
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.util.ArrayList;
 import java.util.Arrays;
@@ -311,6 +312,32 @@ class JavaSoundLineTest {
         assertThrows(ArrayIndexOutOfBoundsException.class, () -> line.read(b, 4, 16));
         assertThrows(ArrayIndexOutOfBoundsException.class, () -> line.read(b, -4, 4));
         assertEquals(0, line.read(b, 0, 0));
+    }
+
+    @Test
+    void aFormatWithNoFrameIsRefusedAsInvalid() throws Exception {
+        TargetDataLine line = line(COUNTING);
+        for (AudioFormat noFrame : new AudioFormat[] {new AudioFormat(8000, 16, 0, true, false),
+                new AudioFormat(8000, 0, 1, true, false), new AudioFormat(8000, 0, 0, true, false)}) {
+            assertThrows(IllegalArgumentException.class, () -> line.open(noFrame, BUFFER), noFrame.toString());
+            assertThrows(IllegalArgumentException.class, () -> line.open(noFrame), noFrame.toString());
+            assertFalse(line.isOpen());
+        }
+        line.open(COUNTING, BUFFER);
+        assertTrue(line.isOpen());
+    }
+
+    /** In a VM of its own with a small heap: {@link OpenOutOfMemoryChild}. */
+    @Test
+    void anOpenThatRunsOutOfMemoryLeavesTheLineClosedAndNoDeviceOpen() throws Exception {
+        Process child = new ProcessBuilder(System.getProperty("java.home") + "/bin/java", "-Xmx16m",
+            "-Djava.library.path=" + System.getProperty("java.library.path"),
+            "-cp", System.getProperty("java.class.path"), OpenOutOfMemoryChild.class.getName())
+            .redirectErrorStream(true).start();
+        String said = new String(child.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+        assertTrue(child.waitFor(GENEROUS_MS, TimeUnit.MILLISECONDS), said);
+        assertEquals("OutOfMemoryError open=false devices=0\nreopened open=true devices=1\nclosed devices=0\n", said);
+        assertEquals(0, child.exitValue(), said);
     }
 
     @Test

@@ -71,8 +71,8 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
     /**
      * Opens the device in {@code format}, with {@code bufferSize} bytes of buffer.
      *
-     * @throws IllegalArgumentException if the format is not fully specified, or bufferSize is not
-     *     a positive number of whole frames
+     * @throws IllegalArgumentException if the format is not fully specified or has no frame (no
+     *     channel, or samples of no bits), or bufferSize is not a positive number of whole frames
      * @throws LineUnavailableException naming the format, if this line does not carry it or the
      *     device refuses it
      * @throws IllegalStateException if the line is already open in another format, also when
@@ -83,6 +83,9 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
         if (format.getSampleRate() == AudioSystem.NOT_SPECIFIED || format.getChannels() == AudioSystem.NOT_SPECIFIED
                 || format.getSampleSizeInBits() == AudioSystem.NOT_SPECIFIED) {
             throw new IllegalArgumentException("format not fully specified: " + format);
+        }
+        if (format.getChannels() < 1 || format.getSampleSizeInBits() < 1) {
+            throw new IllegalArgumentException("format has no frame: " + format);
         }
         int frameSize = format.getChannels() * ((format.getSampleSizeInBits() + 7) / 8);
         if (bufferSize <= 0 || bufferSize % frameSize != 0) {
@@ -102,6 +105,10 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
             }
             int perBuffer = Math.max(1, bufferSize / frameSize / RING) * frameSize;
             int buffers = Math.min(AudioCapture.MAX_BUFFERS, Math.max(1, bufferSize / perBuffer));
+            // Memory first, the device after it, the line's state last: a failure on the way
+            // (an OutOfMemoryError too) leaves the line closed and no device open.
+            byte[] ring = new byte[perBuffer * buffers];
+            byte[] chunk = new byte[perBuffer];
             AudioCapture opened;
             try {
                 opened = openDevice(format, perBuffer, buffers);
@@ -112,15 +119,15 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
                 throw failure;
             }
             synchronized (lock) {
+                takeFrom(opened, chunk);
                 this.format = format;
-                open = true;
                 deviceBufferSize = perBuffer;
                 deviceBuffers = buffers;
-                buffer = new byte[perBuffer * buffers];
+                buffer = ring;
                 head = 0;
                 count = 0;
                 framesRead = 0;
-                takeFrom(opened);
+                open = true;
             }
         }
         mixer.lineOpened(this);
@@ -132,17 +139,24 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
             perBuffer, buffers);
     }
 
-    // Under the lock: records from the device with a thread of the line's own.
-    private void takeFrom(AudioCapture device) {
+    // Under the lock: records from the device into chunk with a thread of the line's own. If no
+    // thread can be had, the device is closed and the line takes nothing.
+    private void takeFrom(AudioCapture device, byte[] chunk) {
+        Thread taker;
+        try {
+            taker = new Thread(() -> pump(device, chunk), "Voxcap line");
+            taker.setDaemon(true);
+            taker.start();
+        } catch (Throwable noThread) {
+            device.close();
+            throw noThread;
+        }
         capture = device;
-        pump = new Thread(() -> pump(device), "Voxcap line");
-        pump.setDaemon(true);
-        pump.start();
+        pump = taker;
     }
 
     /** The line's thread: takes every device buffer as it is recorded until the capture ends. */
-    private void pump(AudioCapture from) {
-        byte[] chunk = new byte[from.bufferSize()];
+    private void pump(AudioCapture from, byte[] chunk) {
         try {
             while (from.read(chunk)) deliver(from, chunk);
         } catch (CaptureException deviceFailed) {
@@ -270,6 +284,7 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
                 buffers = deviceBuffers;
             }
             release(before, beforeTaker);
+            byte[] chunk = new byte[perBuffer];
             AudioCapture fresh;
             try {
                 fresh = openDevice(recording, perBuffer, buffers);
@@ -277,7 +292,7 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
                 return;
             }
             synchronized (lock) {
-                takeFrom(fresh);
+                takeFrom(fresh, chunk);
                 started = true;
             }
         }
