@@ -10,6 +10,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/tests/wine/loader.sh"
+. "$root/tools/packages.sh"
 host=${1:-$root/build/host}
 win32=${2:-$root/build/win32}
 win64=${3:-$root/build/win64}

@@ -53,12 +53,14 @@ export DEBIAN_FRONTEND=noninteractive
 lock_wait=600
 
 # lock_holder: the process that holds one of the package manager's locks, if any ("apt-get (pid
-# 1234)"); status 1 when none does. The locks are fcntl locks, listed in /proc/locks by inode.
+# 1234)"); status 1 when none does. The locks are fcntl locks, listed in /proc/locks by device
+# and inode.
 lock_holder() {
   for lock in /var/lib/dpkg/lock-frontend /var/lib/dpkg/lock /var/lib/apt/lists/lock /var/cache/apt/archives/lock; do
     [ -e "$lock" ] || continue
-    pid=$(awk -v inode=":$(stat -c %i "$lock")" \
-      'substr($(NF-2), length($(NF-2)) - length(inode) + 1) == inode && $(NF-3) ~ /^[0-9]+$/ { print $(NF-3); exit }' /proc/locks)
+    # shellcheck disable=SC2046 # major, minor and inode
+    file=$(printf '%02x:%02x:%s' $(stat -c '%Hd %Ld %i' "$lock"))
+    pid=$(awk -v file="$file" '$(NF-2) == file && $(NF-3) ~ /^[0-9]+$/ { print $(NF-3); exit }' /proc/locks)
     [ -n "$pid" ] || continue
     echo "$(cat "/proc/$pid/comm" 2>/dev/null || echo a process) (pid $pid)"
     return 0
@@ -94,7 +96,7 @@ apt_get() {
 if [ -n "$(dpkg --audit 2>/dev/null)" ]; then
   wait_for_package_manager
   say "an earlier install was stopped half-way; finishing it (dpkg --configure -a)"
-  dpkg --configure -a >"$work/configure.log" 2>&1 || { tail -n 25 "$work/configure.log" >&2; exit 1; }
+  dpkg --configure -a --force-confdef --force-confold >"$work/configure.log" 2>&1 </dev/null || { tail -n 25 "$work/configure.log" >&2; exit 1; }
 fi
 
 for arch in i386 arm64; do
@@ -111,35 +113,51 @@ for suite in $stale; do
 done
 
 # The suites that cannot give every architecture the same versions: those that could not be
-# refreshed, and those that lack a package list for one of our architectures.
+# refreshed, and those that lack a package list for one of our architectures. A suite is told by
+# its label and codename: another source's "bookworm" (a vendor's, for amd64 alone) is not
+# Debian's. pin_record LABEL|CODENAME PRIORITY writes its preferences record.
 archs="$(dpkg --print-architecture) $(dpkg --print-foreign-architectures | tr '\n' ' ')"
-apt-get indextargets --format '$(CODENAME) $(RELEASE) $(COMPONENT) $(ARCHITECTURE)' 'Identifier: Packages' |
+apt-get indextargets --format '$(LABEL)|$(CODENAME)|$(RELEASE)|$(COMPONENT)|$(ARCHITECTURE)' 'Identifier: Packages' |
   sort -u >"$work/lists"
+cut -d '|' -f 1,2 "$work/lists" | sort -u >"$work/suites"
+pin_record() {
+  label=${1%%|*} codename=${1#*|}
+  printf '\nPackage: *\nPin: release %sn=%s\nPin-Priority: %s\n' "${label:+l=$label,}" "$codename" "$2"
+}
 pinned=""
-for suite in $(cut -d ' ' -f 1 "$work/lists" | sort -u); do
+while IFS= read -r suite; do
   lacks=""
-  for component in $(awk -v s="$suite" '$1 == s { print $3 }' "$work/lists" | sort -u); do
+  for component in $(awk -F '|' -v s="$suite" '$1 "|" $2 == s { print $4 }' "$work/lists" | sort -u); do
     for arch in $archs; do
-      awk -v s="$suite" -v c="$component" -v a="$arch" '$1 == s && $3 == c && $4 == a { found = 1 } END { exit !found }' "$work/lists" ||
+      awk -F '|' -v s="$suite" -v c="$component" -v a="$arch" '$1 "|" $2 == s && $4 == c && $5 == a { found = 1 } END { exit !found }' "$work/lists" ||
         lacks="$lacks $arch"
     done
   done
   refreshed=yes
-  for s in $stale; do awk -v s="$suite" -v r="$s" '$1 == s && $2 == r { found = 1 } END { exit !found }' "$work/lists" && refreshed=no; done
+  for r in $stale; do awk -F '|' -v s="$suite" -v r="$r" '$1 "|" $2 == s && $3 == r { found = 1 } END { exit !found }' "$work/lists" && refreshed=no; done
   [ -n "$lacks" ] || [ $refreshed = no ] || continue
-  printf 'Package: *\nPin: release n=%s\nPin-Priority: 100\n\n' "$suite" >>"$prefs"
-  pinned="$pinned $suite"
+  pin_record "$suite" 100 >>"$prefs"
+  pinned="$pinned ${suite#*|}"
   why=
   [ $refreshed = yes ] || why="could not be refreshed"
   [ -z "$lacks" ] || why="${why:+$why and }has no package list for$(echo "$lacks" | tr ' ' '\n' | sort -u | tr '\n' ' ' | sed 's/ $//')"
-  say "pinned $suite below the other suites for this install: it $why, so its versions could differ between architectures"
+  say "pinned ${suite#*|} below the other suites for this install: it $why, so its versions could differ between architectures"
+done <"$work/suites"
+# A suite that could not be refreshed and has no lists left gives no candidates now, but what was
+# installed from it earlier has none of its twins.
+for r in $stale; do
+  awk -F '|' -v r="$r" '$3 == r { found = 1 } END { exit !found }' "$work/lists" && continue
+  pin_record "|$r" 100 >>"$prefs"
+  pinned="$pinned $r"
+  say "pinned $r below the other suites for this install: it could not be refreshed and has no package lists"
 done
 
 # apt_install LOG PACKAGE...: apt-get install, its output in LOG.
 apt_install() {
   out=$1
   shift
-  apt_get install -y -q --no-install-recommends "$@" >"$out" 2>&1
+  apt_get install -y -q --no-install-recommends -o Dpkg::Options::=--force-confdef \
+    -o Dpkg::Options::=--force-confold "$@" >"$out" 2>&1 </dev/null
 }
 
 part_list=""
@@ -154,9 +172,9 @@ fi
 # may need to take a library back to the version that every architecture has.
 cp "$prefs" "$work/pinned"
 cp "$work/pinned" "$work/fallback"
-for suite in $(cut -d ' ' -f 1 "$work/lists" | sort -u); do
-  case " $pinned " in *" $suite "*) ;; *) printf 'Package: *\nPin: release n=%s\nPin-Priority: 1001\n\n' "$suite" ;; esac
-done >>"$work/fallback"
+while IFS= read -r suite; do
+  case " $pinned " in *" ${suite#*|} "*) ;; *) pin_record "$suite" 1001 ;; esac
+done <"$work/suites" >>"$work/fallback"
 
 if [ -n "$missing" ]; then
   cp "$work/unpinned" "$prefs"
@@ -173,10 +191,10 @@ for part in $parts; do
   log=$parts_dir/$part.log
   installed=
   for how in unpinned pinned fallback; do
-    [ $how = unpinned ] || [ -n "$pinned" ] || break
     cp "$work/$how" "$prefs"
+    # An optional part never takes away what is installed.
     # shellcheck disable=SC2046
-    if apt_install "$log.$how" $([ $how != fallback ] || echo --allow-downgrades) $(part_packages "$part"); then
+    if apt_install "$log.$how" --no-remove $([ $how != fallback ] || echo --allow-downgrades) $(part_packages "$part"); then
       installed=$how
       break
     fi
@@ -190,11 +208,14 @@ for part in $parts; do
     continue
   fi
   # What the last try said is the reason: it came closest.
-  last=$log.unpinned
-  [ -z "$pinned" ] || last=$log.fallback
+  last=$log.fallback
   error=$(grep -m 1 '^E: ' "$last" | sed 's/^E: //') || true
   unmet=$(grep -m 1 -A 1 'have unmet dependencies' "$last" | tail -n 1 | sed 's/^ *//; s/  */ /g') || true
   held=$(apt-mark showhold | tr '\n' ' ' | sed 's/ $//')
   echo "$(part_title "$part") could not be installed from this machine's package mirror (apt-get: ${error:-failed}${unmet:+; $unmet}${held:+; held here: $held}; see $last)" >"$parts_dir/$part"
   say "$(cat "$parts_dir/$part"); the steps that need it will say they were skipped"
 done
+
+# shellcheck disable=SC2086
+missing=$(missing_packages $required_packages)
+[ -z "$missing" ] || { say "what building needs is no longer all installed:$missing"; exit 1; }

@@ -119,4 +119,8 @@ fi
 # shell waits for it in a way that signals interrupt.
 setsid "$@" &
 command_pid=$!
-wait "$command_pid"
+status=0
+wait "$command_pid" || status=$?
+# Status 77 says "skipped", and only this script says it (above).
+[ $status != 77 ] || status=1
+exit $status
