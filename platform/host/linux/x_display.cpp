@@ -205,9 +205,11 @@ bool Display::broken() const {
 // the rare case that the screen changed in between, the read is asked again at the new size.
 std::unique_ptr<screen::Shot> Display::shoot(int x0, int y0, int width, int height) {
     if (!readable()) return nullptr;
-    const Clock::time_point deadline = answer_deadline();
-    std::unique_lock<Turn> turn(talking, deadline);
+    std::unique_lock<Turn> turn(talking, answer_deadline());
     if (!turn.owns_lock()) return nullptr;
+    // The server's time to answer starts once this grab may talk to it: a wait behind other
+    // grabs is no sign of a stalled server.
+    const Clock::time_point deadline = answer_deadline();
     const std::shared_ptr<Display> self = shared_from_this();
     int known_width, known_height;
     {
