@@ -40,7 +40,9 @@ CONF
   cc -shared -fPIC -O2 -o "$D/screencopy_dmabuf_shim.so" "$here/screencopy_dmabuf_shim.c"
   mkdir -p "$D/home/.config/xdg-desktop-portal-wlr"
   local chooser=$'output_name=HEADLESS-1\nchooser_type=none'
-  [ "$screencast" = decline ] && chooser=$'chooser_type=dmenu\nchooser_cmd=true'
+  # A chooser that reads the outputs it is offered and picks none, as a user who cancels; one that
+  # exits before the portal has written them to it can make the portal fail rather than decline.
+  [ "$screencast" = decline ] && chooser=$'chooser_type=dmenu\nchooser_cmd=cat >/dev/null'
   printf '[screencast]\nmax_fps=30\n%s\n' "$chooser" \
     >"$D/home/.config/xdg-desktop-portal-wlr/config"
   [ "$screencast" = none ] || start_screencast_backend
