@@ -24,7 +24,9 @@ class SilentSourceTest {
     void closingCapturesOfASuspendedSourceLeavesNoThreadOrServerConnectionBehind() throws Exception {
         // Loads the backend and its sound library, whose own state is not the captures'.
         AudioCapture.open(16000, 1, 16, 3200, 4).close();
-        pactl("suspend-source", "@DEFAULT_SOURCE@", "1");
+        // The default source is the monitor of the environment's sink "tone", and a monitor is
+        // suspended with its sink.
+        pactl("suspend-sink", "tone", "1");
         try {
             int loopsBefore = soundLoops();
             int socketsBefore = sockets();
@@ -60,7 +62,7 @@ class SilentSourceTest {
             }
             assertTrue(left.isEmpty(), "threads left behind: " + left);
         } finally {
-            pactl("suspend-source", "@DEFAULT_SOURCE@", "0");
+            pactl("suspend-sink", "tone", "0");
         }
     }
 
