@@ -1,6 +1,6 @@
 # ship_portable(<target>): a Linux library that loads on any glibc since 2.28 and beside any C++
 # runtime. libstdc++ and libgcc are linked in and kept inside (--exclude-libs); the references the
-# build's newer glibc would add are wrapped onto old versions (platform/host/linux/glibc_floor.cpp).
+# build's newer glibc would add are wrapped onto old versions (platform/host/linux/runtime/glibc_floor.cpp).
 # Sanitizer builds are tests, and keep the system's runtimes. A stripped copy goes to bin/stripped,
 # beside the unstripped library, which keeps the symbols for crash reports.
 set(GLIBC_FLOOR 2.28)

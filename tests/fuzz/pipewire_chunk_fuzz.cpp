@@ -3,9 +3,9 @@
 // lie wholly inside the memory, by arithmetic that cannot wrap, and are read there.
 #include <vector>
 
-#include "chunk_rows.h"
 #include "fuzz_input.h"
-#include "pixel_format.h"
+#include "screen/pixel_format.h"
+#include "screen/portal/chunk_rows.h"
 
 namespace {
 

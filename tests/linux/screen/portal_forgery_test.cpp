@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "portal_session.h"
+#include "screen/portal/portal_session.h"
 #include "stub_portal.h"
 
 namespace {

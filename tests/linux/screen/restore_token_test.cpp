@@ -14,7 +14,7 @@
 #include <future>
 #include <string>
 
-#include "restore_token.h"
+#include "screen/portal/restore_token.h"
 
 namespace {
 

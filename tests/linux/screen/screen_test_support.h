@@ -6,7 +6,7 @@
 
 #include <fake_jni.h>
 #include <kernel.h>
-#include <screen_census.h>
+#include <screen/screen_census.h>
 
 #include <chrono>
 #include <cstdlib>

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "fake_x_server.h"
+#include "screen/x11/x_display.h"
 #include "screen_test_support.h"
-#include "x_display.h"
 
 namespace {
 

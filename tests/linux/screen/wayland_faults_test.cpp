@@ -7,8 +7,8 @@
 #include <csignal>
 #include <fstream>
 
-#include "portal_screen.h"
-#include "restore_token.h"
+#include "screen/portal/portal_screen.h"
+#include "screen/portal/restore_token.h"
 #include "screen_test_support.h"
 #include "stub_portal.h"
 #include "wayland_desktop.h"

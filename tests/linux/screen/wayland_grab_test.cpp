@@ -4,7 +4,7 @@
 // desktop of its own.
 #include <sys/wait.h>
 
-#include "monitor_frames.h"
+#include "screen/portal/monitor_frames.h"
 #include "screen_test_support.h"
 #include "wayland_desktop.h"
 

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "pixel_format.h"
+#include "screen/pixel_format.h"
 
 namespace x11 {
 

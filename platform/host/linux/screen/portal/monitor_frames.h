@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "screen_source.h"
+#include "screen/source.h"
 
 namespace portal {
 

@@ -12,7 +12,7 @@
 
 #include <memory>
 
-#include "screen_source.h"
+#include "screen/source.h"
 
 namespace x11 {
 

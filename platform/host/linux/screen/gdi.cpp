@@ -1,6 +1,6 @@
-// GDI and USER over a screen source (screen_source.h): the root window of $DISPLAY, or the
-// desktop portal's ScreenCast on a Wayland desktop, read by BitBlt into bitmaps held in memory,
-// which GetDIBits hands out as 32-bit rows.
+// GDI and USER over a screen source (source.h, chosen by current_source.h): the root window of
+// $DISPLAY, or the desktop portal's ScreenCast on a Wayland desktop, read by BitBlt into bitmaps
+// held in memory, which GetDIBits hands out as 32-bit rows.
 //
 // - GetWindowDC(NULL) is the whole screen; with no source (no portal, no $DISPLAY, no server,
 //   no libxcb) it fails with NULL. ReleaseDC(NULL, dc) gives it back.
@@ -34,11 +34,11 @@
 #include <mutex>
 #include <vector>
 
+#include "current_source.h"
 #include "dib_rows.h"
+#include "screen/portal/portal_screen.h"
+#include "screen/x11/x_display.h"
 #include "screen_census.h"
-#include "portal_screen.h"
-#include "screen_source.h"
-#include "x_display.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-// Where the screen's pixels come from: the X server ($DISPLAY), or on a Wayland desktop the
-// desktop portal's ScreenCast over PipeWire. GDI reads either through this interface, and the
-// choice is made in one place, current_source().
+// What a screen source gives GDI: the X server ($DISPLAY, x11/), or on a Wayland desktop the
+// desktop portal's ScreenCast over PipeWire (portal/). Sources implement this and know nothing
+// of GDI or of each other; which one is read is chosen in one place (current_source.h).
 #pragma once
 
 #include <cstdint>
@@ -35,10 +35,5 @@ public:
     // it; a shot of no rows when no pixel of the rectangle lies on the screen.
     virtual std::unique_ptr<Shot> shoot(int x, int y, int width, int height) = 0;
 };
-
-// The portal on a Wayland session ($WAYLAND_DISPLAY set or $XDG_SESSION_TYPE=wayland) whose
-// portal offers ScreenCast and whose session has not failed; otherwise the X display. Null when
-// neither is there.
-std::shared_ptr<Source> current_source();
 
 }  // namespace screen

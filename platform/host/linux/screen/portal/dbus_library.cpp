@@ -1,6 +1,6 @@
 #include "dbus_library.h"
 
-#include "shared_library.h"
+#include "runtime/shared_library.h"
 
 namespace portal {
 namespace {

@@ -23,7 +23,7 @@ std::string read_restore_token(const std::string& file) {
     // O_NONBLOCK: a FIFO planted there must not hold the open (nor the read) until a writer comes.
     int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return {};
-    struct stat64 kept = {};  // fstat64: the one the shipped library binds to an old glibc (glibc_floor.cpp)
+    struct stat64 kept = {};  // fstat64: the one the shipped library binds to an old glibc (runtime/glibc_floor.cpp)
     const size_t most = restore_token_longest + 1;  // the token and its newline
     if (::fstat64(fd, &kept) != 0 || !S_ISREG(kept.st_mode) || kept.st_uid != ::geteuid() ||
         (kept.st_mode & 07777) != 0600 || kept.st_size <= 0 || static_cast<size_t>(kept.st_size) > most) {

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "pixel_format.h"
+#include "screen/pixel_format.h"
 #include "x_setup.h"
 #include "xcb_library.h"
 

@@ -7,7 +7,7 @@
 
 #include "chunk_rows.h"
 #include "pipewire_library.h"
-#include "pixel_format.h"
+#include "screen/pixel_format.h"
 
 namespace portal {
 

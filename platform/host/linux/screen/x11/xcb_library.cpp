@@ -1,6 +1,6 @@
 #include "xcb_library.h"
 
-#include "shared_library.h"
+#include "runtime/shared_library.h"
 
 namespace x11 {
 namespace {

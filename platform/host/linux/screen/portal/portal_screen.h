@@ -14,7 +14,7 @@
 
 #include <memory>
 
-#include "screen_source.h"
+#include "screen/source.h"
 
 namespace portal {
 

@@ -1,10 +1,10 @@
-#include "screen_source.h"
+#include "current_source.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "portal_screen.h"
-#include "x_display.h"
+#include "screen/portal/portal_screen.h"
+#include "screen/x11/x_display.h"
 
 namespace screen {
 namespace {
