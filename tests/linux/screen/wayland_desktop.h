@@ -39,20 +39,43 @@ inline uint32_t picture_pixel(int x, int y) {
     return uint32_t(x & 0xFF) << 16 | uint32_t(y & 0xFF) << 8 | uint32_t((x >> 8) | (y >> 8) << 4);
 }
 
-// Shows the picture as the output's background, through swaybg's image mode.
-inline bool show_picture() {
+// Shows the picture, `w` x `h` pixels, as the output's background, through swaybg's image mode
+// (`center`, or `stretch` to fill an output of another size).
+inline bool show_picture(int w = width, int h = height, const char* mode = "center") {
     std::string path = std::string(std::getenv("DEVICES_DIR")) + "/picture.ppm";
     {
         std::ofstream file(path, std::ios::binary);
-        file << "P6\n" << width << " " << height << "\n255\n";
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
+        file << "P6\n" << w << " " << h << "\n255\n";
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
                 uint32_t p = picture_pixel(x, y);
                 const char rgb[3] = {char(p >> 16), char(p >> 8), char(p)};
                 file.write(rgb, 3);
             }
     }
-    return sway("output HEADLESS-1 bg " + path + " center");
+    return sway("output HEADLESS-1 bg " + path + " " + mode);
+}
+
+// The compositor's own picture of the output, through grim at `scale` (the output's, so that
+// grim copies its pixels one for one), as 0x00RRGGBB rows; empty when grim fails.
+inline std::vector<uint32_t> screenshot(const char* scale, int& w, int& h) {
+    std::string path = std::string(std::getenv("DEVICES_DIR")) + "/grim.ppm";
+    w = h = 0;
+    if (std::system(("grim -s " + std::string(scale) + " -o HEADLESS-1 -t ppm " + path + " 2>/dev/null").c_str()) != 0)
+        return {};
+    std::ifstream file(path, std::ios::binary);
+    std::string magic;
+    int max = 0;
+    file >> magic >> w >> h >> max;
+    file.get();
+    if (magic != "P6" || max != 255 || w <= 0 || h <= 0) return {};
+    std::vector<uint32_t> pixels;
+    for (int i = 0; i < w * h; ++i) {
+        unsigned char rgb[3];
+        if (!file.read(reinterpret_cast<char*>(rgb), 3)) return {};
+        pixels.push_back(uint32_t(rgb[0]) << 16 | uint32_t(rgb[1]) << 8 | rgb[2]);
+    }
+    return pixels;
 }
 
 // The pid a process of the environment left in $DEVICES_DIR/NAME.pid.

@@ -4,6 +4,8 @@
 // desktop of its own.
 #include <sys/wait.h>
 
+#include <algorithm>
+
 #include "screen/portal/monitor_frames.h"
 #include "screen_test_support.h"
 #include "wayland_desktop.h"
@@ -110,6 +112,46 @@ TEST_F(WaylandTwoOutputs, ShowTheCastWhereThePortalPlacesIt) {
     const std::vector<uint32_t> expected = expected_colour(first_colour, 0, 0, width + 640, height);
     RepaintWhileOpening nudge(first_colour);
     EXPECT_TRUE(eventually([&] { return grabbed(0, 0, width + 640, height) == expected; }));
+    expectEverythingReleased();
+}
+
+using WaylandScaled = WaylandGrab;
+
+// The output at scale 2 (2560x1440 pixels, 1280x720 logical) and 1.5 (1920x1080 pixels, 1280x720
+// logical), then 1 again: the grab's rectangle is in physical pixels, and the whole output, a
+// corner and a rectangle in it equal grim's picture of the output pixel for pixel.
+TEST_F(WaylandScaled, EqualTheCompositorsOwnPictureAtEachScale) {
+    {
+        RepaintWhileOpening nudge(first_colour);
+        ASSERT_TRUE(eventually([&] { return shows_colour(first_colour); })) << "the session";
+    }
+    struct Scale {
+        int w, h;
+        const char* scale;
+    };
+    for (const Scale& s : {Scale{2560, 1440, "2"}, Scale{1920, 1080, "1.5"}, Scale{1280, 720, "1"}}) {
+        ASSERT_TRUE(sway("output HEADLESS-1 resolution " + std::to_string(s.w) + "x" + std::to_string(s.h) + " scale " + s.scale));
+        ASSERT_TRUE(show_picture(s.w, s.h, "stretch"));
+        std::vector<uint32_t> theirs;
+        int w = 0, h = 0;
+        // grim's picture is the reference once it has the output's size and the picture is on
+        // it (swaybg first shows a plain colour); ours must equal that same picture.
+        const bool same = eventually(
+            [&] {
+                theirs = screenshot(s.scale, w, h);
+                if (w != s.w || h != s.h || std::count(theirs.begin(), theirs.end(), theirs[0]) > w * h / 2) return false;
+                return grabbed(0, 0, w, h) == theirs;
+            },
+            15, [&] { show_picture(s.w, s.h, "stretch"); });
+        ASSERT_TRUE(same) << "scale " << s.scale << ": grim gave " << w << "x" << h;
+        auto region = [&](int x, int y, int rw, int rh) {
+            std::vector<uint32_t> pixels;
+            for (int r = y; r < y + rh; ++r) pixels.insert(pixels.end(), &theirs[r * w + x], &theirs[r * w + x] + rw);
+            return pixels;
+        };
+        EXPECT_EQ(grabbed(0, 0, 1280, 720), region(0, 0, 1280, 720)) << "the logical size is a corner, scale " << s.scale;
+        EXPECT_EQ(grabbed(w - 300, h - 200, 300, 200), region(w - 300, h - 200, 300, 200)) << "scale " << s.scale;
+    }
     expectEverythingReleased();
 }
 

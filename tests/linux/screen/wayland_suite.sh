@@ -29,6 +29,7 @@ run() {
 
 run 'WaylandGrab.*:MonitorFrames.*'
 run 'WaylandTwoOutputs.*'
+run 'WaylandScaled.*'
 run 'WaylandFaults.NoPortalOnTheBus'
 run 'WaylandFaults.APortalWithoutScreenCast' --screencast none
 run 'WaylandFaults.TheUserDeclines' --screencast decline

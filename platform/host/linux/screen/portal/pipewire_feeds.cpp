@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "chunk_rows.h"
+#include "monitor_layout.h"
 #include "pipewire_library.h"
 #include "screen/pixel_format.h"
 
@@ -224,11 +225,20 @@ void Feeds::fail_from_loop() {
     SetEvent(arrived);
 }
 
+// Each monitor on the desktop of physical pixels (monitor_layout.h), as large as its latest frame;
+// one with no frame yet counts at the size reported for it.
 std::vector<Placed> Feeds::latest() {
-    std::vector<Placed> placed;
     std::lock_guard<std::mutex> hold(frames_lock);
-    for (const auto& s : streams)
-        if (s->latest) placed.push_back({s->at.x, s->at.y, s->latest});
+    std::vector<MonitorSize> sizes;
+    for (const auto& s : streams) {
+        const Monitor& m = s->at;
+        sizes.push_back({m.x, m.y, m.width, m.height, s->latest ? s->latest->width : m.width,
+                         s->latest ? s->latest->height : m.height});
+    }
+    const std::vector<Position> at = physical_layout(sizes);
+    std::vector<Placed> placed;
+    for (size_t i = 0; i < streams.size(); ++i)
+        if (streams[i]->latest) placed.push_back({at[i].x, at[i].y, streams[i]->latest});
     return placed;
 }
 
