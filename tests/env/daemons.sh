@@ -74,9 +74,10 @@ start_pulseaudio() {
 # of a null sink ("tone", mono 16-bit at RATE Hz) into which a playback stream plays the raw PCM
 # file RAW over and over. The sink's own clock sets the pace, as a sound card's does: the player
 # is written to as fast as it takes, so a busy machine that holds it up (for less than the
-# stream's second of reserve) breaks nothing, and a monitor hands over nothing from before a
-# recording starts. (A pipe source fed in real time broke the tone whenever the machine held its
-# feeder up; on PipeWire it also stopped for good once a screen cast joined the graph.)
+# stream's reserve: up to a second, about half of it on pipewire-pulse) breaks nothing, and a
+# monitor hands over nothing from before a recording starts. (A pipe source fed in real time broke
+# the tone whenever the machine held its feeder up; on PipeWire it also stopped for good once a
+# screen cast joined the graph.)
 start_tone_source() {
   local rate=$1 raw=$2 server=unix:$XDG_RUNTIME_DIR/pulse/native
   timeout 10 pactl -s "$server" load-module module-null-sink sink_name=tone format=s16le rate="$rate" channels=1 \

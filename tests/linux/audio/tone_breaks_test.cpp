@@ -1,0 +1,72 @@
+// The check of the tone's continuity forgives the server's missed cycles and nothing else.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "tone_breaks.h"
+
+namespace {
+
+const size_t kPeriod = 7, kBuffer = 800, kCycle = 341;  // 42.7 ms at 8 kHz
+const int kTolerance = 400;
+
+std::vector<int> tone(size_t from, size_t count) {
+    std::vector<int> samples;
+    for (size_t n = from; n < from + count; ++n)
+        samples.push_back(static_cast<int>(std::lround(16384 * std::sin(2 * M_PI * static_cast<double>(n) / kPeriod))));
+    return samples;
+}
+
+std::vector<int> joined(std::vector<int> a, const std::vector<int>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(ToneBreaks, ACycleTheServerMissedIsForgivenAndNamed) {
+    std::vector<int> samples = tone(0, 8000);
+    std::fill(samples.begin() + 3000, samples.begin() + 3000 + kCycle, 0);
+    ToneBreaks breaks = findBreaks(samples, kPeriod, kTolerance, kBuffer);
+    EXPECT_EQ(breaks.first, -1);
+    ASSERT_EQ(breaks.serverGaps.size(), 1u);
+    EXPECT_NEAR(breaks.serverGaps[0].first, 3000, 1);
+    EXPECT_NEAR(breaks.serverGaps[0].second, 3000 + kCycle, 1);
+
+    // Also as the last thing recorded, and twice in one recording.
+    std::fill(samples.end() - 100, samples.end(), 0);
+    std::fill(samples.begin() + 6000, samples.begin() + 6000 + kCycle, 0);
+    breaks = findBreaks(samples, kPeriod, kTolerance, kBuffer);
+    EXPECT_EQ(breaks.first, -1);
+    EXPECT_EQ(breaks.serverGaps.size(), 3u);
+}
+
+TEST(ToneBreaks, ABufferLostRepeatedOrSwappedIsABreak) {
+    // Lost: the next buffer carries on from further along the tone.
+    EXPECT_EQ(findBreaks(joined(tone(0, 4000), tone(4000 + kBuffer, 4000)), kPeriod, kTolerance, kBuffer).first, 4000);
+    // Repeated.
+    EXPECT_EQ(findBreaks(joined(tone(0, 4000), tone(4000 - kBuffer, 4000)), kPeriod, kTolerance, kBuffer).first, 4000);
+    // Out of order.
+    std::vector<int> swapped = joined(joined(tone(0, 4000), tone(4000 + kBuffer, kBuffer)), tone(4000, 4000));
+    EXPECT_EQ(findBreaks(swapped, kPeriod, kTolerance, kBuffer).first, 4000);
+}
+
+TEST(ToneBreaks, SilenceOffTheClockOrAsLongAsABufferIsABreak) {
+    // Silence, then the tone where it stopped rather than where its clock is: a buffer of ours
+    // handed over empty.
+    std::vector<int> late = joined(joined(tone(0, 4000), std::vector<int>(kCycle, 0)), tone(4000, 4000));
+    EXPECT_NE(findBreaks(late, kPeriod, kTolerance, kBuffer).first, -1);
+    // On the clock but a whole buffer long.
+    std::vector<int> samples = tone(0, 8000);
+    std::fill(samples.begin() + 3000, samples.begin() + 3000 + kBuffer, 0);
+    EXPECT_EQ(findBreaks(samples, kPeriod, kTolerance, kBuffer).first, 3000);
+}
+
+TEST(ToneBreaks, LoudAudioInAGapIsABreak) {
+    // Stale audio (the tone at another phase) where the server's cycle would be silent.
+    std::vector<int> samples = tone(0, 8000);
+    std::vector<int> stale = tone(3, kCycle);
+    std::copy(stale.begin(), stale.end(), samples.begin() + 3000);
+    EXPECT_EQ(findBreaks(samples, kPeriod, kTolerance, kBuffer).first, 3000);
+}
+
+}  // namespace
