@@ -20,41 +20,70 @@ bool onClock(const std::vector<int>& samples, size_t reference, size_t period, i
     return true;
 }
 
+bool silent(int sample, int tolerance) { return std::abs(sample) <= 4 * tolerance; }
+
 // The resampler rings for a few samples at each edge of a silent cycle; inside, it is quiet.
 bool quiet(const std::vector<int>& samples, size_t begin, size_t end, size_t period, int tolerance) {
     for (size_t x = begin + period; x + period < end; ++x)
-        if (std::abs(samples[x]) > 4 * tolerance) return false;
+        if (!silent(samples[x], tolerance)) return false;
     return true;
 }
 
+// A break shows within a period of where the gap began, so a gap that ends before this is
+// shorter than a buffer.
+size_t shorterThanABuffer(const std::vector<int>& samples, size_t at, size_t period, size_t bufferFrames) {
+    return std::min(samples.size(), at + bufferFrames - period);
+}
+
 // Where the tone resumes on its clock after a break at `at`, if what lies between is a gap of the
-// server's; 0 if it is not.
+// server's: at least a period of silence between the edges' ringing, and shorter than a buffer.
+// 0 if it is not.
 size_t serverGapEnd(const std::vector<int>& samples, size_t at, size_t period, int tolerance, size_t bufferFrames) {
-    if (at < 2 * period) return 0;
     size_t reference = at - 2 * period;
-    size_t last = std::min(samples.size(), at + bufferFrames);
-    for (size_t resume = at + 1; resume < last; ++resume)
+    size_t last = shorterThanABuffer(samples, at, period, bufferFrames);
+    for (size_t resume = at + 3 * period; resume < last; ++resume)
         if (onClock(samples, reference, period, tolerance, resume))
             return quiet(samples, at, resume, period, tolerance) ? resume : 0;
     // A gap that reaches the end of the recording cannot show its clock; it is the server's if
-    // it is silent and short.
+    // it is silent and short. Only its first period, where it may ring, goes unjudged.
     if (last == samples.size() && quiet(samples, at, last + period, period, tolerance)) return last;
     return 0;
+}
+
+// Right after a gap, the tone has not yet shown its clock, so a second gap there has nothing to
+// be checked against: it is the server's if it is silent and short, as one at the end is.
+size_t unclockedGapEnd(const std::vector<int>& samples, size_t at, size_t period, int tolerance, size_t bufferFrames) {
+    size_t last = shorterThanABuffer(samples, at, period, bufferFrames);
+    size_t resume = std::min(samples.size(), at + period);
+    while (resume < last && silent(samples[resume], tolerance)) ++resume;
+    if (resume == samples.size()) return resume;
+    return resume >= at + 2 * period && resume < last ? resume : 0;
 }
 
 }  // namespace
 
 ToneBreaks findBreaks(const std::vector<int>& samples, size_t period, int tolerance, size_t bufferFrames) {
     ToneBreaks breaks;
-    for (size_t n = period; n < samples.size(); ++n) {
+    // The recording may begin inside a gap: the tone's clock starts where the tone does.
+    size_t clock = 0;  // from here on, each period of the tone is the one before it again
+    while (clock < samples.size() && silent(samples[clock], tolerance)) ++clock;
+    if (clock + period >= std::min(samples.size(), bufferFrames)) {
+        breaks.first = 0;
+        return breaks;
+    }
+    if (clock >= period) breaks.serverGaps.emplace_back(0, static_cast<long>(clock));
+    if (clock > 0) clock += period;  // past the ringing as the tone comes in
+    for (size_t n = clock + period; n < samples.size(); ++n) {
         if (std::abs(samples[n] - samples[n - period]) <= tolerance) continue;
-        size_t end = serverGapEnd(samples, n, period, tolerance, bufferFrames);
+        size_t end = n < clock + 2 * period ? unclockedGapEnd(samples, n, period, tolerance, bufferFrames)
+                                            : serverGapEnd(samples, n, period, tolerance, bufferFrames);
         if (end == 0) {
             breaks.first = static_cast<long>(n);
             return breaks;
         }
         breaks.serverGaps.emplace_back(static_cast<long>(n), static_cast<long>(end));
-        n = end + period - 1;  // from here on, a period earlier is the resumed tone again
+        clock = end + period;  // past any ringing as the tone comes back
+        n = clock + period - 1;
     }
     return breaks;
 }

@@ -8,6 +8,9 @@
 // repeated or out of order moves the tone off its clock (buffers are not a multiple of the
 // period), and stale or foreign audio is loud. So a stretch is the server's only when it is
 // silent, shorter than one of the capture's buffers, and the tone resumes on its clock after it.
+// Where no clock shows (a gap at the recording's start or end, or right after another), silent
+// and shorter than a buffer must do. Only a period at a gap's edges, where the resampler rings,
+// goes unjudged.
 #pragma once
 
 #include <cstddef>

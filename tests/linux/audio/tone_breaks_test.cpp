@@ -38,6 +38,15 @@ TEST(ToneBreaks, ACycleTheServerMissedIsForgivenAndNamed) {
     breaks = findBreaks(samples, kPeriod, kTolerance, kBuffer);
     EXPECT_EQ(breaks.first, -1);
     EXPECT_EQ(breaks.serverGaps.size(), 3u);
+
+    // At the very start, or straddling the first sample: the recording begins inside the gap.
+    for (size_t begin : {0, 10}) {
+        samples = tone(0, 8000);
+        std::fill(samples.begin() + begin, samples.begin() + begin + kCycle, 0);
+        breaks = findBreaks(samples, kPeriod, kTolerance, kBuffer);
+        EXPECT_EQ(breaks.first, -1) << "a gap from " << begin;
+        EXPECT_EQ(breaks.serverGaps.size(), 1u) << "a gap from " << begin;
+    }
 }
 
 TEST(ToneBreaks, ABufferLostRepeatedOrSwappedIsABreak) {
@@ -59,14 +68,30 @@ TEST(ToneBreaks, SilenceOffTheClockOrAsLongAsABufferIsABreak) {
     std::vector<int> samples = tone(0, 8000);
     std::fill(samples.begin() + 3000, samples.begin() + 3000 + kBuffer, 0);
     EXPECT_EQ(findBreaks(samples, kPeriod, kTolerance, kBuffer).first, 3000);
+    // Also where it starts as the tone crosses zero, so that the break shows a sample late.
+    samples = tone(0, 8000);
+    std::fill(samples.begin() + 2996, samples.begin() + 2996 + kBuffer, 0);
+    EXPECT_NE(findBreaks(samples, kPeriod, kTolerance, kBuffer).first, -1);
+    // A last buffer handed over unwritten.
+    samples = tone(0, 8000);
+    std::fill(samples.end() - kBuffer, samples.end(), 0);
+    EXPECT_NE(findBreaks(samples, kPeriod, kTolerance, kBuffer).first, -1);
 }
 
-TEST(ToneBreaks, LoudAudioInAGapIsABreak) {
+TEST(ToneBreaks, LoudAudioInAGapOrAGlitchTooShortForACycleIsABreak) {
     // Stale audio (the tone at another phase) where the server's cycle would be silent.
     std::vector<int> samples = tone(0, 8000);
     std::vector<int> stale = tone(3, kCycle);
     std::copy(stale.begin(), stale.end(), samples.begin() + 3000);
     EXPECT_EQ(findBreaks(samples, kPeriod, kTolerance, kBuffer).first, 3000);
+
+    // Two periods of loud samples, or one sample inverted, with the tone on its clock after them.
+    samples = tone(0, 8000);
+    std::fill(samples.begin() + 3000, samples.begin() + 3000 + 2 * kPeriod, 16000);
+    EXPECT_EQ(findBreaks(samples, kPeriod, kTolerance, kBuffer).first, 3000);
+    samples = tone(0, 8000);
+    samples[3001] = -samples[3001];
+    EXPECT_EQ(findBreaks(samples, kPeriod, kTolerance, kBuffer).first, 3001);
 }
 
 }  // namespace
