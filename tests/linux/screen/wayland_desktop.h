@@ -89,14 +89,17 @@ inline int environment_pid(const char* name) {
 // Calls `test` until it holds or `seconds` pass: frames come some milliseconds after a change.
 // Polls `test` for up to `seconds`. xdg-desktop-portal-wlr 0.7.0 now and then misses the damage
 // of a change and sends no frame until the next one (a picture that never came, on a machine at
-// load 9): `repaint`, where given, paints the same pixels again each second meanwhile.
+// load 9): `repaint`, where given, paints the same pixels again meanwhile. A repaint restarts
+// swaybg, which on a busy machine can take seconds to show a large picture, so each repaint
+// waits twice as long as the one before it (1, 2, 4 s...) rather than cutting the last one short.
 inline bool eventually(const std::function<bool()>& test, int seconds = 5, const std::function<void()>& repaint = {}) {
-    DWORD start = GetTickCount(), painted = start;
+    DWORD start = GetTickCount(), painted = start, interval = 1000;
     for (; GetTickCount() - start < DWORD(seconds) * 1000; Sleep(20)) {
         if (test()) return true;
-        if (repaint && GetTickCount() - painted >= 1000) {
+        if (repaint && GetTickCount() - painted >= interval) {
             repaint();
             painted = GetTickCount();
+            interval *= 2;
         }
     }
     return test();
