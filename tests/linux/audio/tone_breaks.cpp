@@ -60,6 +60,35 @@ size_t unclockedGapEnd(const std::vector<int>& samples, size_t at, size_t period
     return resume >= at + 2 * period && resume < last ? resume : 0;
 }
 
+// Whether the period that starts at `at` is the clean period at `reference` moved by whole samples,
+// as it is after a buffer of ours was lost, repeated or reordered.
+bool wholeSamplesFrom(const std::vector<int>& samples, size_t reference, size_t period, int tolerance, size_t at) {
+    for (size_t shift = 0; shift < period; ++shift) {
+        size_t i = 0;
+        while (i < period && std::abs(samples[at + i] - samples[reference + (i + shift) % period]) <= tolerance) ++i;
+        if (i == period) return true;
+    }
+    return false;
+}
+
+// PipeWire's resampler can start over after a late cycle: the tone goes straight on, at another
+// fraction of a sample's phase, after a period of its filter's ringing. A buffer of ours can move
+// it only by whole samples. Where the tone runs clean again within two periods of the break, at a
+// phase no whole-sample move explains, this is where; 0 otherwise.
+size_t resamplerRestartEnd(const std::vector<int>& samples, size_t at, size_t period, int tolerance) {
+    size_t reference = at - 2 * period;
+    for (size_t resume = at + 1; resume <= at + 2 * period && resume + 3 * period <= samples.size(); ++resume) {
+        bool clean = true, loud = false;
+        for (size_t x = resume + period; clean && x < resume + 3 * period; ++x) {
+            clean = std::abs(samples[x] - samples[x - period]) <= tolerance;
+            loud = loud || !silent(samples[x], tolerance);
+        }
+        clean = clean && loud;  // silence repeats itself too
+        if (clean) return wholeSamplesFrom(samples, reference, period, tolerance, resume) ? 0 : resume;
+    }
+    return 0;
+}
+
 }  // namespace
 
 ToneBreaks findBreaks(const std::vector<int>& samples, size_t period, int tolerance, size_t bufferFrames) {
@@ -75,13 +104,17 @@ ToneBreaks findBreaks(const std::vector<int>& samples, size_t period, int tolera
     if (clock > 0) clock += period;  // past the ringing as the tone comes in
     for (size_t n = clock + period; n < samples.size(); ++n) {
         if (std::abs(samples[n] - samples[n - period]) <= tolerance) continue;
-        size_t end = n < clock + 2 * period ? unclockedGapEnd(samples, n, period, tolerance, bufferFrames)
-                                            : serverGapEnd(samples, n, period, tolerance, bufferFrames);
-        if (end == 0) {
+        bool clocked = n >= clock + 2 * period;
+        size_t end = clocked ? serverGapEnd(samples, n, period, tolerance, bufferFrames)
+                             : unclockedGapEnd(samples, n, period, tolerance, bufferFrames);
+        if (end != 0) {
+            breaks.serverGaps.emplace_back(static_cast<long>(n), static_cast<long>(end));
+        } else if (clocked && (end = resamplerRestartEnd(samples, n, period, tolerance)) != 0) {
+            breaks.resamplerRestarts.emplace_back(static_cast<long>(n), static_cast<long>(end));
+        } else {
             breaks.first = static_cast<long>(n);
             return breaks;
         }
-        breaks.serverGaps.emplace_back(static_cast<long>(n), static_cast<long>(end));
         clock = end + period;  // past any ringing as the tone comes back
         n = clock + period - 1;
     }
@@ -94,4 +127,7 @@ void expectContinuous(const std::vector<int>& samples, size_t period, int tolera
     for (const auto& gap : breaks.serverGaps)
         std::printf("the server missed a cycle: silent samples %ld to %ld, the tone on its clock after them\n",
                     gap.first, gap.second);
+    for (const auto& restart : breaks.resamplerRestarts)
+        std::printf("the server's resampler started over at sample %ld: the tone on at another phase from %ld\n",
+                    restart.first, restart.second);
 }

@@ -10,7 +10,9 @@
 // silent, shorter than one of the capture's buffers, and the tone resumes on its clock after it.
 // Where no clock shows (a gap at the recording's start or end, or right after another), silent
 // and shorter than a buffer must do. Only a period at a gap's edges, where the resampler rings,
-// goes unjudged.
+// goes unjudged. PipeWire's resampler can also start over with no silence: the tone then goes on
+// at once at another fraction of a sample's phase, which no buffer of ours lost, repeated or out
+// of order can give (those move it by whole samples).
 #pragma once
 
 #include <cstddef>
@@ -20,6 +22,7 @@
 struct ToneBreaks {
     long first = -1;                               // the first break of ours, or -1
     std::vector<std::pair<long, long>> serverGaps;  // [begin, end) of each cycle the server missed
+    std::vector<std::pair<long, long>> resamplerRestarts;  // each break, and where the tone runs clean again
 };
 
 // `tolerance` is the difference allowed between samples a period apart (resampling and 8-bit

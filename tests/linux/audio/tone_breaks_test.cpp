@@ -11,10 +11,11 @@ namespace {
 const size_t kPeriod = 7, kBuffer = 800, kCycle = 341;  // 42.7 ms at 8 kHz
 const int kTolerance = 400;
 
-std::vector<int> tone(size_t from, size_t count) {
+// The tone from sample `from`, sampled `phase` of a sample later than the clock's grid.
+std::vector<int> tone(size_t from, size_t count, double phase = 0) {
     std::vector<int> samples;
     for (size_t n = from; n < from + count; ++n)
-        samples.push_back(static_cast<int>(std::lround(16384 * std::sin(2 * M_PI * static_cast<double>(n) / kPeriod))));
+        samples.push_back(static_cast<int>(std::lround(16384 * std::sin(2 * M_PI * (static_cast<double>(n) + phase) / kPeriod))));
     return samples;
 }
 
@@ -47,6 +48,19 @@ TEST(ToneBreaks, ACycleTheServerMissedIsForgivenAndNamed) {
         EXPECT_EQ(breaks.first, -1) << "a gap from " << begin;
         EXPECT_EQ(breaks.serverGaps.size(), 1u) << "a gap from " << begin;
     }
+}
+
+TEST(ToneBreaks, AResamplerStartingOverAtAnotherFractionOfASampleIsForgivenAndNamed) {
+    for (double phase : {0.25, 0.5, 3.25}) {
+        ToneBreaks breaks = findBreaks(joined(tone(0, 4000), tone(4000, 4000, phase)), kPeriod, kTolerance, kBuffer);
+        EXPECT_EQ(breaks.first, -1) << phase;
+        ASSERT_EQ(breaks.resamplerRestarts.size(), 1u) << phase;
+        EXPECT_NEAR(breaks.resamplerRestarts[0].first, 4000, kPeriod);
+    }
+    // Not when what follows is no clean tone.
+    std::vector<int> samples = joined(tone(0, 4000), tone(4000, 4000, 0.25));
+    for (size_t n = 4000; n < 4000 + 3 * kPeriod; n += 3) samples[n] = -samples[n];
+    EXPECT_NE(findBreaks(samples, kPeriod, kTolerance, kBuffer).first, -1);
 }
 
 TEST(ToneBreaks, ABufferLostRepeatedOrSwappedIsABreak) {
