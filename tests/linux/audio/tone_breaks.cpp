@@ -71,6 +71,17 @@ bool wholeSamplesFrom(const std::vector<int>& samples, size_t reference, size_t 
     return false;
 }
 
+// A sine's energy over a period is the same at any phase; silence, or 16-bit samples read a byte
+// out of step, repeat themselves too but are far from it.
+bool sameLoudness(const std::vector<int>& samples, size_t reference, size_t period, size_t at) {
+    double before = 0, after = 0;
+    for (size_t i = 0; i < period; ++i) {
+        before += double(samples[reference + i]) * samples[reference + i];
+        after += double(samples[at + i]) * samples[at + i];
+    }
+    return std::abs(after - before) <= before / 5;
+}
+
 // PipeWire's resampler can start over after a late cycle: the tone goes straight on, at another
 // fraction of a sample's phase, after a period of its filter's ringing. A buffer of ours can move
 // it only by whole samples. Where the tone runs clean again within two periods of the break, at a
@@ -78,13 +89,14 @@ bool wholeSamplesFrom(const std::vector<int>& samples, size_t reference, size_t 
 size_t resamplerRestartEnd(const std::vector<int>& samples, size_t at, size_t period, int tolerance) {
     size_t reference = at - 2 * period;
     for (size_t resume = at + 1; resume <= at + 2 * period && resume + 3 * period <= samples.size(); ++resume) {
-        bool clean = true, loud = false;
-        for (size_t x = resume + period; clean && x < resume + 3 * period; ++x) {
+        bool clean = true;
+        for (size_t x = resume + period; clean && x < resume + 3 * period; ++x)
             clean = std::abs(samples[x] - samples[x - period]) <= tolerance;
-            loud = loud || !silent(samples[x], tolerance);
-        }
-        clean = clean && loud;  // silence repeats itself too
-        if (clean) return wholeSamplesFrom(samples, reference, period, tolerance, resume) ? 0 : resume;
+        if (clean)
+            return sameLoudness(samples, reference, period, resume) &&
+                           !wholeSamplesFrom(samples, reference, period, tolerance, resume)
+                       ? resume
+                       : 0;
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "tone_breaks.h"
@@ -57,10 +58,16 @@ TEST(ToneBreaks, AResamplerStartingOverAtAnotherFractionOfASampleIsForgivenAndNa
         ASSERT_EQ(breaks.resamplerRestarts.size(), 1u) << phase;
         EXPECT_NEAR(breaks.resamplerRestarts[0].first, 4000, kPeriod);
     }
-    // Not when what follows is no clean tone.
+    // Not when what follows is no clean tone, nor when it is 16-bit samples read a byte out of
+    // step (periodic too, but no sine).
     std::vector<int> samples = joined(tone(0, 4000), tone(4000, 4000, 0.25));
     for (size_t n = 4000; n < 4000 + 3 * kPeriod; n += 3) samples[n] = -samples[n];
     EXPECT_NE(findBreaks(samples, kPeriod, kTolerance, kBuffer).first, -1);
+    std::vector<int> later = tone(4000, 4001);
+    std::vector<int> outOfStep;
+    for (size_t n = 0; n + 1 < later.size(); ++n)
+        outOfStep.push_back(static_cast<int16_t>((later[n] >> 8 & 0xFF) | (later[n + 1] & 0xFF) << 8));
+    EXPECT_EQ(findBreaks(joined(tone(0, 4000), outOfStep), kPeriod, kTolerance, kBuffer).first, 4000);
 }
 
 TEST(ToneBreaks, ABufferLostRepeatedOrSwappedIsABreak) {
