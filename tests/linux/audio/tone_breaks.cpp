@@ -86,7 +86,10 @@ bool sameLoudness(const std::vector<int>& samples, size_t reference, size_t peri
 // fraction of a sample's phase, after a period of its filter's ringing. A buffer of ours can move
 // it only by whole samples. Where the tone runs clean again within two periods of the break, at a
 // phase no whole-sample move explains, this is where; 0 otherwise.
-size_t resamplerRestartEnd(const std::vector<int>& samples, size_t at, size_t period, int tolerance) {
+// Another stream's audio in a buffer of ours (each stream has a resampler, and a phase, of its
+// own) would begin at a buffer's edge, where a restart of the server's almost never falls.
+size_t resamplerRestartEnd(const std::vector<int>& samples, size_t at, size_t period, int tolerance, size_t bufferFrames) {
+    if (at % bufferFrames < period) return 0;
     size_t reference = at - 2 * period;
     for (size_t resume = at + 1; resume <= at + 2 * period && resume + 3 * period <= samples.size(); ++resume) {
         bool clean = true;
@@ -121,7 +124,7 @@ ToneBreaks findBreaks(const std::vector<int>& samples, size_t period, int tolera
                              : unclockedGapEnd(samples, n, period, tolerance, bufferFrames);
         if (end != 0) {
             breaks.serverGaps.emplace_back(static_cast<long>(n), static_cast<long>(end));
-        } else if (clocked && (end = resamplerRestartEnd(samples, n, period, tolerance)) != 0) {
+        } else if (clocked && (end = resamplerRestartEnd(samples, n, period, tolerance, bufferFrames)) != 0) {
             breaks.resamplerRestarts.emplace_back(static_cast<long>(n), static_cast<long>(end));
         } else {
             breaks.first = static_cast<long>(n);

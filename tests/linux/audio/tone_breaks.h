@@ -12,7 +12,8 @@
 // and shorter than a buffer must do. Only a period at a gap's edges, where the resampler rings,
 // goes unjudged. PipeWire's resampler can also start over with no silence: the tone then goes on
 // at once at another fraction of a sample's phase, which no buffer of ours lost, repeated or out
-// of order can give (those move it by whole samples).
+// of order can give (those move it by whole samples); nor does it fall at a buffer's edge, where
+// another stream's audio in a buffer of ours would begin.
 #pragma once
 
 #include <cstddef>
