@@ -20,6 +20,11 @@ bool onClock(const std::vector<int>& samples, size_t reference, size_t period, i
     return true;
 }
 
+// Whether sample `n` is the one a period earlier again, as it is wherever the tone runs on.
+bool repeats(const std::vector<int>& samples, size_t n, size_t period, int tolerance) {
+    return std::abs(samples[n] - samples[n - period]) <= tolerance;
+}
+
 bool silent(int sample, int tolerance) { return std::abs(sample) <= 4 * tolerance; }
 
 // The resampler rings for a few samples at each edge of a silent cycle; inside, it is quiet.
@@ -85,16 +90,16 @@ bool sameLoudness(const std::vector<int>& samples, size_t reference, size_t peri
 // PipeWire's resampler can start over after a late cycle: the tone goes straight on, at another
 // fraction of a sample's phase, after a period of its filter's ringing. A buffer of ours can move
 // it only by whole samples. Where the tone runs clean again within two periods of the break, at a
-// phase no whole-sample move explains, this is where; 0 otherwise.
-// Another stream's audio in a buffer of ours (each stream has a resampler, and a phase, of its
-// own) would begin at a buffer's edge, where a restart of the server's almost never falls.
+// phase no whole-sample move explains, this is where; 0 otherwise. Not at a buffer's edge: another
+// stream's audio in a buffer of ours (each stream has a resampler, and a phase, of its own) would
+// begin there, where a restart of the server's almost never falls.
 size_t resamplerRestartEnd(const std::vector<int>& samples, size_t at, size_t period, int tolerance, size_t bufferFrames) {
     if (at % bufferFrames < period) return 0;
     size_t reference = at - 2 * period;
     for (size_t resume = at + 1; resume <= at + 2 * period && resume + 3 * period <= samples.size(); ++resume) {
         bool clean = true;
         for (size_t x = resume + period; clean && x < resume + 3 * period; ++x)
-            clean = std::abs(samples[x] - samples[x - period]) <= tolerance;
+            clean = repeats(samples, x, period, tolerance);
         if (clean)
             return sameLoudness(samples, reference, period, resume) &&
                            !wholeSamplesFrom(samples, reference, period, tolerance, resume)
@@ -118,7 +123,7 @@ ToneBreaks findBreaks(const std::vector<int>& samples, size_t period, int tolera
     if (clock >= period) breaks.serverGaps.emplace_back(0, static_cast<long>(clock));
     if (clock > 0) clock += period;  // past the ringing as the tone comes in
     for (size_t n = clock + period; n < samples.size(); ++n) {
-        if (std::abs(samples[n] - samples[n - period]) <= tolerance) continue;
+        if (repeats(samples, n, period, tolerance)) continue;
         bool clocked = n >= clock + 2 * period;
         size_t end = clocked ? serverGapEnd(samples, n, period, tolerance, bufferFrames)
                              : unclockedGapEnd(samples, n, period, tolerance, bufferFrames);

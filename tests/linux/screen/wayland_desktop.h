@@ -87,7 +87,7 @@ inline int environment_pid(const char* name) {
 }
 
 // Calls `test` until it holds or `seconds` pass: frames come some milliseconds after a change.
-// Polls `test` for up to `seconds`. xdg-desktop-portal-wlr 0.7.0 now and then misses the damage
+// xdg-desktop-portal-wlr 0.7.0 now and then misses the damage
 // of a change and sends no frame until the next one (a picture that never came, on a machine at
 // load 9): `repaint`, where given, paints the same pixels again meanwhile. A repaint restarts
 // swaybg, which on a busy machine can take seconds to show a large picture, so each repaint
