@@ -1,5 +1,6 @@
 package com.velk.orvanta.content.client.audio;
 
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
@@ -30,6 +31,7 @@ import javax.sound.sampled.AudioFormat;
 import javax.sound.sampled.AudioInputStream;
 import javax.sound.sampled.AudioSystem;
 import javax.sound.sampled.DataLine;
+import javax.sound.sampled.Line;
 import javax.sound.sampled.LineEvent;
 import javax.sound.sampled.LineUnavailableException;
 import javax.sound.sampled.Mixer;
@@ -70,9 +72,13 @@ class JavaSoundLineTest {
     }
 
     private TargetDataLine line(AudioFormat format) throws LineUnavailableException {
-        TargetDataLine line = AudioSystem.getTargetDataLine(format, ourMixer());
-        lines.add(line);
-        return line;
+        return kept(AudioSystem.getTargetDataLine(format, ourMixer()));
+    }
+
+    /** The line, closed after the test. */
+    private TargetDataLine kept(Line line) {
+        lines.add((TargetDataLine) line);
+        return (TargetDataLine) line;
     }
 
     private static void await(BooleanSupplier condition, String what) throws InterruptedException {
@@ -94,6 +100,32 @@ class JavaSoundLineTest {
         return result;
     }
 
+    /** The first {@code length} bytes the simulated microphone records: its n-th little-endian 32-bit word is n. */
+    private static byte[] counting(int length) {
+        ByteBuffer signal = ByteBuffer.allocate((length + 3) / 4 * 4).order(ByteOrder.LITTLE_ENDIAN);
+        for (int n = 0; signal.hasRemaining(); n++) signal.putInt(n);
+        return Arrays.copyOf(signal.array(), length);
+    }
+
+    /**
+     * Starts an open line (its buffer split into 8 device buffers), has the microphone record
+     * {@code deviceBuffers} of them and returns what the line reads, all of it.
+     */
+    private static byte[] recordedBy(TargetDataLine line, int deviceBuffers) throws Exception {
+        int deviceBuffer = line.getBufferSize() / 8;
+        line.start();
+        for (int i = 0; i < deviceBuffers; i++) assertTrue(SimulatedMachine.completeBuffer());
+        await(() -> line.available() == deviceBuffers * deviceBuffer, "the device buffers reach the line");
+        byte[] got = new byte[deviceBuffers * deviceBuffer];
+        assertEquals(got.length, line.read(got, 0, got.length));
+        return got;
+    }
+
+    /** Formats compared field by field (AudioFormat has no equals). */
+    private static void assertFormat(AudioFormat expected, AudioFormat actual) {
+        assertEquals(expected.toString(), actual.toString());
+    }
+
     private static int[] words(byte[] bytes) {
         int[] words = new int[bytes.length / 4];
         ByteBuffer.wrap(bytes).order(ByteOrder.LITTLE_ENDIAN).asIntBuffer().get(words);
@@ -107,7 +139,7 @@ class JavaSoundLineTest {
         assertSame(info, mixer.getMixerInfo());
         assertSame(mixer.getMixerInfo(), AudioSystem.getMixer(info).getMixerInfo());
         assertTrue(mixer.isLineSupported(new DataLine.Info(TargetDataLine.class, new AudioFormat(16000, 16, 1, true, false))));
-        assertFalse(mixer.isLineSupported(new DataLine.Info(TargetDataLine.class, new AudioFormat(16000, 16, 1, true, true))));
+        assertFalse(mixer.isLineSupported(new DataLine.Info(TargetDataLine.class, new AudioFormat(16000, 16, 1, false, false))));
         assertEquals(0, mixer.getSourceLineInfo().length);
 
         TargetDataLine line = line(COUNTING);
@@ -314,14 +346,110 @@ class JavaSoundLineTest {
         assertEquals(0, line.read(b, 0, 0));
     }
 
+    /**
+     * The formats the JDK's own capture lines list, in its order: each the device records, then
+     * its twin the line converts to; and in each of them, at 8000 Hz, the line reads sample for
+     * sample what the microphone records in the device's format (little-endian, 8-bit unsigned).
+     */
+    @Test
+    void everyListedFormatGivesTheDevicesSamplesExactly() throws Exception {
+        List<AudioFormat> listed = PcmSamples.listed(AudioSystem.getMixer(ourMixer()), 8000);
+        List<String> expected = new ArrayList<>();
+        for (String channels : new String[] {"mono", "stereo"}) {
+            expected.add("PCM_UNSIGNED 8-bit " + channels);
+            expected.add("PCM_SIGNED 8-bit " + channels);
+            for (int bits = 16; bits <= 32; bits += 8) {
+                expected.add("PCM_SIGNED " + bits + "-bit " + channels + " little-endian");
+                expected.add("PCM_SIGNED " + bits + "-bit " + channels + " big-endian");
+            }
+        }
+        List<String> described = new ArrayList<>();
+        for (AudioFormat format : listed) described.add(PcmSamples.describe(format));
+        assertEquals(expected, described);
+
+        SimulatedMachine.manualMicrophone(true);
+        for (AudioFormat format : listed) {
+            TargetDataLine line = line(format);
+            line.open(format, 64 * format.getFrameSize());
+            byte[] got = recordedBy(line, 3);
+            line.close();
+            assertArrayEquals(PcmSamples.of(counting(got.length), got.length, PcmSamples.recorded(format)),
+                PcmSamples.of(got, got.length, format), PcmSamples.describe(format));
+        }
+    }
+
+    /**
+     * getLine: the info's last fully specified format is the line's format before open, what
+     * open() opens in, and again the line's once it is closed; the info's buffer size likewise.
+     */
+    @Test
+    void theLineTakesItsDefaultsFromTheInfo() throws Exception {
+        Mixer mixer = AudioSystem.getMixer(ourMixer());
+        AudioFormat bigEndian = new AudioFormat(8000, 16, 1, true, true);
+        AudioFormat anyRate = new AudioFormat(AudioSystem.NOT_SPECIFIED, 16, 1, true, false);
+        TargetDataLine line = kept(mixer.getLine(new DataLine.Info(TargetDataLine.class,
+            new AudioFormat[] {COUNTING, bigEndian, anyRate}, AudioSystem.NOT_SPECIFIED, 1025)));
+        assertFormat(bigEndian, line.getFormat());
+        assertEquals(1024, line.getBufferSize(), "1025 bytes in whole frames");
+
+        SimulatedMachine.manualMicrophone(true);
+        line.open();
+        assertFormat(bigEndian, line.getFormat());
+        assertEquals(1024, line.getBufferSize());
+        byte[] got = recordedBy(line, 1);
+        assertArrayEquals(PcmSamples.of(counting(got.length), got.length, PcmSamples.recorded(bigEndian)),
+            PcmSamples.of(got, got.length, bigEndian));
+        line.close();
+        assertFormat(bigEndian, line.getFormat());
+
+        // open(format) takes half a second of buffer, whatever the info said.
+        line.open(COUNTING);
+        assertEquals(8000 * FRAME / 2, line.getBufferSize());
+        line.close();
+        assertFormat(bigEndian, line.getFormat());
+
+        assertFormat(bigEndian, line(bigEndian).getFormat());
+        // With no fully specified format, 44.1 kHz 16-bit stereo little-endian.
+        for (Line.Info unspecified : new Line.Info[] {new DataLine.Info(TargetDataLine.class, anyRate),
+                new Line.Info(TargetDataLine.class)}) {
+            TargetDataLine byDefault = kept(mixer.getLine(unspecified));
+            assertFormat(new AudioFormat(44100, 16, 2, true, false), byDefault.getFormat());
+            assertEquals(44100 / 2 * 4, byDefault.getBufferSize());
+        }
+    }
+
+    /**
+     * A format with no frame (channels, sample size or frame size of 0 or less, NOT_SPECIFIED
+     * among them) or no rate: open refuses it as invalid, the mixer has no line for it.
+     */
     @Test
     void aFormatWithNoFrameIsRefusedAsInvalid() throws Exception {
+        Mixer mixer = AudioSystem.getMixer(ourMixer());
         TargetDataLine line = line(COUNTING);
-        for (AudioFormat noFrame : new AudioFormat[] {new AudioFormat(8000, 16, 0, true, false),
-                new AudioFormat(8000, 0, 1, true, false), new AudioFormat(8000, 0, 0, true, false)}) {
+        int unspecified = AudioSystem.NOT_SPECIFIED;
+        AudioFormat.Encoding signed = AudioFormat.Encoding.PCM_SIGNED;
+        for (AudioFormat noFrame : new AudioFormat[] {new AudioFormat(0, 0, 0, true, false),
+                new AudioFormat(8000, 16, 0, true, false), new AudioFormat(8000, 0, 1, true, false),
+                new AudioFormat(8000, 0, 0, true, false), new AudioFormat(signed, 8000, 16, 2, 0, 8000, false),
+                new AudioFormat(signed, 8000, 16, 2, -4, 8000, false),
+                new AudioFormat(signed, 8000, 16, 1, unspecified, 8000, false),
+                new AudioFormat(signed, 8000, 16, unspecified, unspecified, 8000, false),
+                new AudioFormat(signed, 8000, unspecified, 1, unspecified, 8000, false),
+                new AudioFormat(0, 16, 1, true, false), new AudioFormat(-8000, 16, 1, true, false)}) {
             assertThrows(IllegalArgumentException.class, () -> line.open(noFrame, BUFFER), noFrame.toString());
             assertThrows(IllegalArgumentException.class, () -> line.open(noFrame), noFrame.toString());
             assertFalse(line.isOpen());
+            DataLine.Info info = new DataLine.Info(TargetDataLine.class, noFrame);
+            assertFalse(mixer.isLineSupported(info), noFrame.toString());
+            assertThrows(IllegalArgumentException.class, () -> mixer.getLine(info), noFrame.toString());
+            assertThrows(IllegalArgumentException.class, () -> AudioSystem.getTargetDataLine(noFrame, ourMixer()));
+        }
+        // The mixer takes NOT_SPECIFIED rates as "any", but a line cannot open without one.
+        for (AudioFormat noRate : new AudioFormat[] {new AudioFormat(unspecified, 16, 1, true, false),
+                new AudioFormat(signed, 8000, 16, 1, 2, unspecified, false)}) {
+            assertTrue(mixer.isLineSupported(new DataLine.Info(TargetDataLine.class, noRate)), noRate.toString());
+            assertThrows(IllegalArgumentException.class, () -> line.open(noRate, BUFFER), noRate.toString());
+            assertThrows(IllegalArgumentException.class, () -> line.open(noRate), noRate.toString());
         }
         line.open(COUNTING, BUFFER);
         assertTrue(line.isOpen());
@@ -350,9 +478,9 @@ class JavaSoundLineTest {
         assertFalse(line.isOpen());
 
         SimulatedMachine.refuseFormats(false);
-        AudioFormat bigEndian = new AudioFormat(8000, 16, 1, true, true);
-        refused = assertThrows(LineUnavailableException.class, () -> line.open(bigEndian, BUFFER));
-        assertTrue(refused.getMessage().contains(bigEndian.toString()), refused.getMessage());
+        AudioFormat unsigned16 = new AudioFormat(8000, 16, 1, false, false);
+        refused = assertThrows(LineUnavailableException.class, () -> line.open(unsigned16, BUFFER));
+        assertTrue(refused.getMessage().contains(unsigned16.toString()), refused.getMessage());
         assertThrows(IllegalArgumentException.class,
             () -> line.open(new AudioFormat(AudioSystem.NOT_SPECIFIED, 16, 1, true, false), BUFFER));
     }

@@ -1,10 +1,16 @@
 package com.velk.orvanta.content.client.audio;
 
+import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.velk.orvanta.content.client.TestTone;
 import java.io.File;
 import java.nio.file.Files;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.HashMap;
+import java.util.List;
+import java.util.Map;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
@@ -73,6 +79,62 @@ class JavaSoundRecordingTest {
             line.close();
             writers.shutdownNow();
             Files.deleteIfExists(wav.toPath());
+        }
+    }
+
+    /**
+     * Every format the line lists, at 8000 Hz, all recording the tone at once: the device's own
+     * (little-endian, 8-bit unsigned) hold the tone, each period the same sample for sample, and
+     * each twin the line converts to (big-endian, 8-bit signed) holds exactly the same samples,
+     * from wherever in the period it began. PulseAudio only widens, narrows or copies the tone's
+     * samples to give each format, the same way every time, so the equality is exact.
+     */
+    @Test
+    void everyListedFormatRecordsTheToneSampleForSampleAsTheDeviceDoes() throws Exception {
+        List<AudioFormat> formats = PcmSamples.listed(AudioSystem.getMixer(ourMixer()), TestTone.RATE);
+        List<TargetDataLine> lines = new ArrayList<>();
+        Map<String, int[]> recorded = new HashMap<>();
+        try {
+            for (AudioFormat format : formats) {
+                TargetDataLine line = AudioSystem.getTargetDataLine(format, ourMixer());
+                lines.add(line);
+                // Four seconds of room, so none loses anything while the others are read.
+                line.open(format, 4 * TestTone.RATE * format.getFrameSize());
+            }
+            for (TargetDataLine line : lines) line.start();
+            Thread.sleep(SETTLING_MS);
+            for (TargetDataLine line : lines) line.flush();
+            for (TargetDataLine line : lines) {
+                AudioFormat format = line.getFormat();
+                byte[] bytes = new byte[TestTone.RATE / 2 * format.getFrameSize()];
+                assertEquals(bytes.length, line.read(bytes, 0, bytes.length), PcmSamples.describe(format));
+                recorded.put(PcmSamples.describe(format), PcmSamples.of(bytes, bytes.length, format));
+            }
+        } finally {
+            for (TargetDataLine line : lines) line.close();
+        }
+        for (AudioFormat format : formats) {
+            String name = PcmSamples.describe(format);
+            int[] own = recorded.get(PcmSamples.describe(PcmSamples.recorded(format)));
+            int period = TestTone.PERIOD * format.getChannels();
+            int[] cycle = Arrays.copyOf(own, period);
+            int peak = 0;
+            for (int n = 0; n < own.length; n++) {
+                assertEquals(cycle[n % period], own[n], name + "'s twin as the device records it, at sample " + n);
+                peak = Math.max(peak, Math.abs(own[n]));
+            }
+            long fullScale = 1L << (format.getSampleSizeInBits() - 1);
+            assertTrue(peak * 32768L / fullScale > 12000, name + ": no tone, peak " + peak + " of " + fullScale);
+
+            int[] samples = recorded.get(name);
+            int furthest = 0;
+            for (int phase = 0; phase < period && furthest < samples.length; phase += format.getChannels()) {
+                int n = 0;
+                while (n < samples.length && samples[n] == cycle[(n + phase) % period]) n++;
+                furthest = Math.max(furthest, n);
+            }
+            assertEquals(samples.length, furthest, name + " leaves the tone " + Arrays.toString(cycle)
+                + " at sample " + furthest + ", from any phase");
         }
     }
 }

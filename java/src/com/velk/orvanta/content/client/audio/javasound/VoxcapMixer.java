@@ -22,7 +22,11 @@ final class VoxcapMixer extends ListenedLine implements Mixer {
         "The system's default recording device, PCM", "1.0") {};
     static final VoxcapMixer INSTANCE = new VoxcapMixer();
 
-    /** What the device may take: 8-bit unsigned or 16/24/32-bit signed little-endian, mono or stereo, any rate. */
+    /**
+     * What the line gives, mono or stereo at any rate: each format the device records (8-bit
+     * unsigned, 16, 24 and 32-bit signed little-endian) followed by its twin that the line converts
+     * to as it reads (8-bit signed; big-endian), as the JDK's own capture lines list them.
+     */
     static final DataLine.Info TARGET_INFO = new DataLine.Info(TargetDataLine.class, formats(),
         AudioSystem.NOT_SPECIFIED, AudioSystem.NOT_SPECIFIED);
 
@@ -35,14 +39,19 @@ final class VoxcapMixer extends ListenedLine implements Mixer {
     private static AudioFormat[] formats() {
         List<AudioFormat> formats = new ArrayList<>();
         for (int channels = 1; channels <= 2; channels++) {
-            formats.add(new AudioFormat(AudioFormat.Encoding.PCM_UNSIGNED, AudioSystem.NOT_SPECIFIED, 8, channels,
-                channels, AudioSystem.NOT_SPECIFIED, false));
+            formats.add(pcm(AudioFormat.Encoding.PCM_UNSIGNED, 8, channels, false));
+            formats.add(pcm(AudioFormat.Encoding.PCM_SIGNED, 8, channels, false));
             for (int bits = 16; bits <= 32; bits += 8) {
-                formats.add(new AudioFormat(AudioFormat.Encoding.PCM_SIGNED, AudioSystem.NOT_SPECIFIED, bits, channels,
-                    channels * bits / 8, AudioSystem.NOT_SPECIFIED, false));
+                formats.add(pcm(AudioFormat.Encoding.PCM_SIGNED, bits, channels, false));
+                formats.add(pcm(AudioFormat.Encoding.PCM_SIGNED, bits, channels, true));
             }
         }
         return formats.toArray(new AudioFormat[0]);
+    }
+
+    private static AudioFormat pcm(AudioFormat.Encoding encoding, int bits, int channels, boolean bigEndian) {
+        return new AudioFormat(encoding, AudioSystem.NOT_SPECIFIED, bits, channels, channels * bits / 8,
+            AudioSystem.NOT_SPECIFIED, bigEndian);
     }
 
     @Override
@@ -70,15 +79,47 @@ final class VoxcapMixer extends ListenedLine implements Mixer {
         return isLineSupported(info) ? getTargetLineInfo() : new Line.Info[0];
     }
 
+    /**
+     * Whether info asks for a target line in formats the line lists. The line's formats take any
+     * rate, so a rate of 0 or less is refused here: NOT_SPECIFIED alone stands for "any".
+     */
     @Override
     public boolean isLineSupported(Line.Info info) {
-        return info != null && info.matches(TARGET_INFO);
+        if (info == null || !info.matches(TARGET_INFO)) return false;
+        if (info instanceof DataLine.Info) {
+            for (AudioFormat format : ((DataLine.Info) info).getFormats()) {
+                if (format != null && (noRate(format.getSampleRate()) || noRate(format.getFrameRate()))) return false;
+            }
+        }
+        return true;
     }
 
+    private static boolean noRate(float rate) {
+        return rate != AudioSystem.NOT_SPECIFIED && !(rate > 0);
+    }
+
+    /**
+     * A new line. If {@code info} is a {@link DataLine.Info}, its last fully specified format is the
+     * line's default format (else 44.1 kHz 16-bit stereo little-endian), and its maximum buffer
+     * size, if given, the default buffer size: {@code getFormat()} before {@code open()}, and what
+     * {@code open()} opens with.
+     *
+     * @throws IllegalArgumentException if this mixer has no line that matches info (also when one
+     *     of its formats has no frame: no channel, samples of no bits, a frame size of 0 or less)
+     */
     @Override
     public Line getLine(Line.Info info) throws LineUnavailableException {
         if (!isLineSupported(info)) throw new IllegalArgumentException("not supported by " + INFO.getName() + ": " + info);
-        return new VoxcapTargetDataLine(this);
+        AudioFormat format = VoxcapTargetDataLine.DEFAULT_FORMAT;
+        int bufferSize = AudioSystem.NOT_SPECIFIED;
+        if (info instanceof DataLine.Info) {
+            DataLine.Info asked = (DataLine.Info) info;
+            for (AudioFormat candidate : asked.getFormats()) {
+                if (candidate != null && VoxcapTargetDataLine.isFullySpecified(candidate)) format = candidate;
+            }
+            bufferSize = asked.getMaxBufferSize();
+        }
+        return new VoxcapTargetDataLine(this, format, bufferSize);
     }
 
     @Override

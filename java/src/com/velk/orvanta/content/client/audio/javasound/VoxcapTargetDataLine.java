@@ -20,6 +20,14 @@ import javax.sound.sampled.TargetDataLine;
  * stops the line; a later {@code start} tries the device again and leaves the line stopped if it
  * still fails. Listeners hear OPEN, START, STOP and CLOSE on the thread that made the change, in
  * that order.
+ *
+ * <p>The device records little-endian, 8-bit samples unsigned and wider ones signed. For a
+ * big-endian format or signed 8-bit samples, {@link #read} turns the bytes it has copied into the
+ * caller's array around in place: each sample's bytes reversed, or each byte's top bit flipped.
+ *
+ * <p>Until it is opened, and again once closed, the line is in its default format with its
+ * default buffer size, what {@link #open()} opens with: those the mixer's {@code getLine} took
+ * from the line's info.
  */
 final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine {
     static final AudioFormat DEFAULT_FORMAT = new AudioFormat(44100f, 16, 2, true, false);
@@ -28,14 +36,25 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
     private static final int DEFAULT_BUFFER_MILLIS = 500;
     private static final long PUMP_JOIN_MILLIS = 5000;
 
+    // What read() does to the device's bytes: nothing, flip each byte's top bit, or reverse each
+    // sample's bytes (2, 3 or 4 of them).
+    private static final int AS_RECORDED = 0;
+    private static final int FLIP_SIGN = 1;
+
     private final VoxcapMixer mixer;
+    private final AudioFormat defaultFormat;
+    // Bytes, or NOT_SPECIFIED for half a second of the default format.
+    private final int defaultBufferSize;
     // Open, start and close one at a time, each to its end; reads and the line's thread never wait for it.
     private final Object lifecycle = new Object();
     private final Object lock = new Object();
 
     // All below are guarded by lock.
-    private AudioFormat format = DEFAULT_FORMAT;
+    private AudioFormat format;
+    private int conversion = AS_RECORDED;
     private boolean open;
+    // Counts the opens, so that a read that waited across a close and an open returns.
+    private long opens;
     private int deviceBufferSize;
     private int deviceBuffers;
     // The device recording for the line; null once it failed.
@@ -48,31 +67,78 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
     private long flushes;
     private long framesRead;
 
-    VoxcapTargetDataLine(VoxcapMixer mixer) {
+    /**
+     * @param defaultFormat fully specified (see {@link #isFullySpecified})
+     * @param defaultBufferSize bytes, rounded down to whole frames of defaultFormat (one at least);
+     *     0 or less for half a second
+     */
+    VoxcapTargetDataLine(VoxcapMixer mixer, AudioFormat defaultFormat, int defaultBufferSize) {
         this.mixer = mixer;
+        this.defaultFormat = defaultFormat;
+        this.defaultBufferSize = defaultBufferSize > 0 ? defaultBufferSize : AudioSystem.NOT_SPECIFIED;
+        format = defaultFormat;
     }
 
+    /**
+     * Whether the format says all a PCM line needs: its rates, sample size, channels and frame
+     * size each above 0 (none NOT_SPECIFIED).
+     */
+    static boolean isFullySpecified(AudioFormat format) {
+        return unspecified(format) == null;
+    }
+
+    // The first of the format's values that is 0 or less, NOT_SPECIFIED among them; null if none.
+    private static String unspecified(AudioFormat format) {
+        if (format.getChannels() <= 0) return "channels";
+        if (format.getSampleSizeInBits() <= 0) return "sample size in bits";
+        if (format.getFrameSize() <= 0) return "frame size";
+        if (!(format.getSampleRate() > 0)) return "sample rate";
+        if (!(format.getFrameRate() > 0)) return "frame rate";
+        return null;
+    }
+
+    /** Opens the line in its format with its buffer size: the defaults until it is opened. */
     @Override
     public void open() throws LineUnavailableException {
-        open(getFormat());
+        AudioFormat current;
+        int bufferSize;
+        synchronized (lock) {
+            current = format;
+            bufferSize = open ? buffer.length : bufferSizeFor(current, defaultBufferSize);
+        }
+        open(current, bufferSize);
     }
 
+    /** Opens the line in {@code format} with half a second of buffer; see {@link #open(AudioFormat, int)}. */
     @Override
     public void open(AudioFormat format) throws LineUnavailableException {
-        open(format, defaultBufferSize(format));
+        requireFullySpecified(format);
+        open(format, bufferSizeFor(format, AudioSystem.NOT_SPECIFIED));
     }
 
-    private static int defaultBufferSize(AudioFormat format) {
-        int frameSize = Math.max(1, format.getFrameSize());
-        long frames = (long) Math.max(1, format.getFrameRate()) * DEFAULT_BUFFER_MILLIS / 1000;
+    private static void requireFullySpecified(AudioFormat format) {
+        String missing = unspecified(format);
+        if (missing != null) {
+            throw new IllegalArgumentException("format not fully specified or has no frame (" + missing
+                + " not above 0): " + format);
+        }
+    }
+
+    // asked rounded down to whole frames (one at least), or, if 0 or less, half a second of the
+    // format in whole frames (RING at least). The format is fully specified.
+    private static int bufferSizeFor(AudioFormat format, int asked) {
+        int frameSize = format.getFrameSize();
+        if (asked > 0) return Math.max(1, asked / frameSize) * frameSize;
+        long frames = (long) format.getFrameRate() * DEFAULT_BUFFER_MILLIS / 1000;
         return (int) Math.min(Integer.MAX_VALUE / frameSize, Math.max(frames, RING)) * frameSize;
     }
 
     /**
      * Opens the device in {@code format}, with {@code bufferSize} bytes of buffer.
      *
-     * @throws IllegalArgumentException if the format is not fully specified or has no frame (no
-     *     channel, or samples of no bits), or bufferSize is not a positive number of whole frames
+     * @throws IllegalArgumentException if the format is not fully specified or has no frame (a
+     *     channel count, sample size, frame size or rate of 0 or less, NOT_SPECIFIED among them), or
+     *     bufferSize is not a positive number of whole frames
      * @throws LineUnavailableException naming the format, if this line does not carry it or the
      *     device refuses it
      * @throws IllegalStateException if the line is already open in another format, also when
@@ -80,14 +146,8 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
      */
     @Override
     public void open(AudioFormat format, int bufferSize) throws LineUnavailableException {
-        if (format.getSampleRate() == AudioSystem.NOT_SPECIFIED || format.getChannels() == AudioSystem.NOT_SPECIFIED
-                || format.getSampleSizeInBits() == AudioSystem.NOT_SPECIFIED) {
-            throw new IllegalArgumentException("format not fully specified: " + format);
-        }
-        if (format.getChannels() < 1 || format.getSampleSizeInBits() < 1) {
-            throw new IllegalArgumentException("format has no frame: " + format);
-        }
-        int frameSize = format.getChannels() * ((format.getSampleSizeInBits() + 7) / 8);
+        requireFullySpecified(format);
+        int frameSize = format.getFrameSize();
         if (bufferSize <= 0 || bufferSize % frameSize != 0) {
             throw new IllegalArgumentException("buffer size " + bufferSize + " is not a whole number of "
                 + frameSize + "-byte frames");
@@ -99,8 +159,9 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
                     throw new IllegalStateException("line is already open with format " + this.format);
                 }
             }
+            // The listed formats fix the encoding, sample size, channels, frame size and byte order.
             if (!VoxcapMixer.TARGET_INFO.isFormatSupported(format) || format.getSampleRate() != (int) format.getSampleRate()
-                    || format.getFrameRate() != format.getSampleRate() || format.getFrameSize() != frameSize) {
+                    || format.getFrameRate() != format.getSampleRate()) {
                 throw new LineUnavailableException("the default recording device does not take " + format);
             }
             int perBuffer = Math.max(1, bufferSize / frameSize / RING) * frameSize;
@@ -121,6 +182,8 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
             synchronized (lock) {
                 takeFrom(opened, chunk);
                 this.format = format;
+                conversion = conversionTo(format);
+                opens++;
                 deviceBufferSize = perBuffer;
                 deviceBuffers = buffers;
                 buffer = ring;
@@ -132,6 +195,51 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
         }
         mixer.lineOpened(this);
         announce(LineEvent.Type.OPEN, getLongFramePosition());
+    }
+
+    // What read() does to the device's bytes for a format the line carries.
+    private static int conversionTo(AudioFormat format) {
+        int bits = format.getSampleSizeInBits();
+        if (bits == 8) return format.getEncoding().equals(AudioFormat.Encoding.PCM_SIGNED) ? FLIP_SIGN : AS_RECORDED;
+        return format.isBigEndian() ? bits / 8 : AS_RECORDED;
+    }
+
+    /**
+     * Turns the device's bytes b[from ... to) in place into the format {@code conversion} stands
+     * for. The range holds whole samples.
+     */
+    static void convert(byte[] b, int from, int to, int conversion) {
+        switch (conversion) {
+            case FLIP_SIGN:
+                for (int i = from; i < to; i++) b[i] ^= (byte) 0x80;
+                break;
+            case 2:
+                for (int i = from; i < to; i += 2) {
+                    byte low = b[i];
+                    b[i] = b[i + 1];
+                    b[i + 1] = low;
+                }
+                break;
+            case 3:
+                for (int i = from; i < to; i += 3) {
+                    byte low = b[i];
+                    b[i] = b[i + 2];
+                    b[i + 2] = low;
+                }
+                break;
+            case 4:
+                for (int i = from; i < to; i += 4) {
+                    byte b0 = b[i];
+                    byte b1 = b[i + 1];
+                    b[i] = b[i + 3];
+                    b[i + 1] = b[i + 2];
+                    b[i + 2] = b1;
+                    b[i + 3] = b0;
+                }
+                break;
+            default:
+                break;
+        }
     }
 
     private static AudioCapture openDevice(AudioFormat format, int perBuffer, int buffers) throws CaptureException {
@@ -191,7 +299,8 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
     /**
      * Copies recorded bytes into {@code b}. While the line is started it waits until {@code len}
      * bytes have come, or the line is stopped, flushed or closed, or the thread is interrupted; a
-     * line that is not started gives what it holds without waiting.
+     * line that is not started gives what it holds without waiting. The bytes are in the line's
+     * format: converted in b, after they were copied there, if the device records otherwise.
      *
      * @return the bytes copied, a whole number of frames; 0 once the line is closed
      * @throws IllegalArgumentException if len is negative or not a whole number of frames
@@ -200,8 +309,10 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
     @Override
     public int read(byte[] b, int off, int len) {
         int frameSize;
+        long opened;
         synchronized (lock) {
             frameSize = format.getFrameSize();
+            opened = opens;
         }
         if (len < 0 || len % frameSize != 0) {
             throw new IllegalArgumentException("cannot read " + len + " bytes: not a whole number of "
@@ -210,10 +321,12 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
         if (off < 0 || (long) off + len > b.length) {
             throw new ArrayIndexOutOfBoundsException("offset " + off + ", length " + len + ", array length " + b.length);
         }
+        int done = 0;
+        int converting;
         synchronized (lock) {
             long flushesBefore = flushes;
-            int done = 0;
-            while (open) {
+            converting = conversion;
+            while (open && opens == opened) {
                 int n = Math.min(count, len - done);
                 int first = Math.min(n, buffer.length - head);
                 System.arraycopy(buffer, head, b, off + done, first);
@@ -230,9 +343,11 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
                     break;
                 }
             }
-            framesRead += done / frameSize;
-            return done;
+            if (opens == opened) framesRead += done / frameSize;
         }
+        // Outside the lock: the line's thread need not wait for it.
+        convert(b, off, off + done, converting);
+        return done;
     }
 
     /** Waits until everything the line holds has been read, or the line is stopped or closed. */
@@ -327,6 +442,8 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
                 pump = null;
                 started = false;
                 count = 0;
+                format = defaultFormat;
+                conversion = AS_RECORDED;
                 lock.notifyAll();
             }
             release(closing, taker);
@@ -375,11 +492,14 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
         }
     }
 
-    /** The line's buffer in bytes: the size asked for at open, rounded down to whole device buffers. */
+    /**
+     * The line's buffer in bytes: the size asked for at open, rounded down to whole device buffers;
+     * while the line is closed, the default buffer size.
+     */
     @Override
     public int getBufferSize() {
         synchronized (lock) {
-            return open ? buffer.length : defaultBufferSize(format);
+            return open ? buffer.length : bufferSizeFor(format, defaultBufferSize);
         }
     }
 
