@@ -58,13 +58,25 @@ test-win32 test-win64: test-%: build-%
 	ctest --preset $* -E '^wine$$'
 	tests/wine/run.sh build/$*/bin $(if $(filter win64,$*),x86-64,x86)
 
+# The client jar is the Maven project's (java/pom.xml): the classes, their module descriptor and
+# the natives of every platform. It goes with its pom, sources, javadoc and checksums into
+# $(DIST)/maven, laid out as a Maven repository, and as $(DIST)/orvanta-natives.jar.
+VERSION := $(shell sed -n '/<artifactId>orvanta-natives</{n;s|.*<version>\(.*\)</version>.*|\1|p;q}' java/pom.xml)
 jar: build
-	java/build-jar.sh build/linux build/linux-aarch64 build/win32 build/win64 $(DIST)/orvanta-natives.jar
+	java/stage-natives.sh build/linux build/linux-aarch64 build/win32 build/win64 build/natives
+	java/mvn.sh -q -f java/pom.xml -DskipTests deploy -DaltDeploymentRepository=dist::file://$(abspath $(DIST))/maven
+	for part in "" -sources -javadoc; do cp build/java/orvanta-natives-$(VERSION)$$part.jar $(DIST)/orvanta-natives$$part.jar; done
+	@echo "jar: $(DIST)/orvanta-natives.jar, com.velk.orvanta:orvanta-natives:$(VERSION) in $(DIST)/maven"
 
+# The unit tests through Maven (the simulated machine); then the jar in real environments, on
+# every JDK a Debian release packages; then projects that use it by its coordinates, its module
+# and a jlink image of it.
 test-java: jar
-	java/run-tests.sh build/host $(DIST)/orvanta-natives.jar
+	java/mvn.sh -f java/pom.xml test
+	java/run-tests.sh build/java/test-classes $(DIST)/orvanta-natives.jar
 	tests/env/devices.sh --no-sound -- java/run-screen-test.sh build/linux
 	tests/env/devices.sh --no-sound --screen 1280x720x24 --wayland '#ff8000' -- java/run-screen-test.sh --wayland build/linux || [ $$? = 77 ]
+	java/consumer/run.sh $(DIST)/maven $(VERSION)
 
 # A bounded fuzz run; `tests/fuzz/run.sh build/host-fuzz 600` runs longer on demand.
 test-fuzz: bootstrap

@@ -1,7 +1,15 @@
 # add_jni_library(<name> <sources>...): one of the shipped libraries. It exports only its
-# JNIEXPORT functions; on Windows it is a self-contained DLL with undecorated stdcall names.
+# JNIEXPORT functions and carries the version text the Java loader checks; on Windows it is a
+# self-contained DLL with undecorated stdcall names.
+if(WIN32)
+  set(NATIVES_VERSION_KEEP used)
+else()
+  set(NATIVES_VERSION_KEEP "used, retain")
+endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/natives_version.cpp.in ${CMAKE_BINARY_DIR}/natives_version.cpp @ONLY)
+
 function(add_jni_library name)
-  add_library(${name} SHARED ${ARGN})
+  add_library(${name} SHARED ${ARGN} ${CMAKE_BINARY_DIR}/natives_version.cpp)
   target_link_libraries(${name} PRIVATE jni orvanta_jni_headers)
   set_target_properties(${name} PROPERTIES PREFIX "${CMAKE_SHARED_LIBRARY_PREFIX}")
   if(WIN32)

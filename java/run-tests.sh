@@ -1,31 +1,32 @@
 #!/bin/sh
-# Runs the Java tests in a real JVM with -Xcheck:jni: those that script the simulated machine with
-# the host build's libraries on java.library.path; then the client jar, which carries the real
-# backend, with java.library.path elsewhere, in the test environment (tests/env/devices.sh).
-#   java/run-tests.sh [HOST_BUILD] [JAR]     (defaults: build/host dist/orvanta-natives.jar)
-# Ends with "N passed, N failed"; exits non-zero on any failure or JNI warning.
+# Runs the client jar's tests in real JVMs with -Xcheck:jni, in the test environment
+# (tests/env/devices.sh), with java.library.path elsewhere: on this machine's JDK, in an emulated
+# arm64 JVM, and on each JDK a Debian release packages (tests/env/debian-root.sh). The unit tests
+# against the simulated machine run through Maven (make test-java).
+#   java/run-tests.sh [TEST_CLASSES] [JAR]     (defaults: build/java/test-classes dist/orvanta-natives.jar)
+# Ends with each run's count and "N passed, N failed"; exits non-zero on any failure or JNI warning.
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
-host=$(realpath "${1:-build/host}")
+tests=$(realpath "${1:-build/java/test-classes}")
 jar=$(realpath "${2:-dist/orvanta-natives.jar}")
 junit=/usr/share/java/junit-platform-console-standalone.jar
-classes=$host/java/orvanta_classes.jar
-for f in "$junit" "$classes" "$jar" "$host/bin/libVoxcap.so" "$host/bin/libDeskcap.so" "$host/bin/libsimulated_machine.so"; do
-    [ -f "$f" ] || { echo "run-tests: missing $f" >&2; exit 1; }
+for f in "$junit" "$jar" "$tests/com/velk/orvanta/content/client/JvmTestMain.class"; do
+    [ -e "$f" ] || { echo "run-tests: missing $f" >&2; exit 1; }
 done
 
-# Under /tmp, which the Debian 11 run shares.
+# Under /tmp, which the Debian systems share.
 work=$(mktemp -d /tmp/run-tests.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/classes" "$work/empty"
-find "$here/tests" -name '*.java' >"$work/sources"
-# 11, not 8: the debugger interface (com.sun.jdi) is not part of the Java 8 API.
-javac --release 11 -Xlint:all,-options -Werror -d "$work/classes" -cp "$classes:$junit" @"$work/sources"
+mkdir "$work/empty"
+cp -r "$tests" "$work/classes"
+cp "$jar" "$junit" "$work/"
+jar=$work/$(basename "$jar") junit=$work/$(basename "$junit")
 
 passed=0
 failed=0
 : >"$work/failures"
+: >"$work/counts"
 # run NAME LAUNCHER CLASSPATH LIBRARY_PATH TEST_CLASS...: LAUNCHER runs the JVM ("" for none).
 run() {
     name=$1 launcher=$2 classpath=$3 libpath=$4
@@ -47,6 +48,7 @@ run() {
         counts="0 1"
     fi
     set -- $counts
+    echo "  $name: $1 passed, $2 failed" >>"$work/counts"
     passed=$((passed + $1))
     failed=$((failed + $2))
     if grep -q 'in native method' "$work/log"; then
@@ -59,18 +61,10 @@ run() {
     fi
 }
 
-run "natives from java.library.path" "" "$classes" "$host/bin" \
-    com.velk.orvanta.content.client.audio.AudioCaptureTest \
-    com.velk.orvanta.content.client.audio.AudioCaptureCloseTest \
-    com.velk.orvanta.content.client.audio.HeldCaptureThreadTest \
-    com.velk.orvanta.content.client.appshare.ScreenCaptureTest \
-    com.velk.orvanta.content.client.natives.LibraryPathLoadingTest \
-    com.velk.orvanta.content.client.audio.JavaSoundLineTest \
-    com.velk.orvanta.content.client.appshare.ScreenImageTest \
-    com.velk.orvanta.content.client.natives.PlatformChoiceTest
 run "natives from the jar, real devices" "$here/../tests/env/devices.sh --tone 7 --" "$jar" "$work/empty" \
     com.velk.orvanta.content.client.natives.JarLoadingTest \
     com.velk.orvanta.content.client.natives.ExtractionTest \
+    com.velk.orvanta.content.client.natives.ClassLoadersTest \
     com.velk.orvanta.content.client.audio.JavaSoundRecordingTest \
     com.velk.orvanta.content.client.audio.SilentSourceTest \
     com.velk.orvanta.content.client.appshare.PaintedScreenTest
@@ -97,27 +91,38 @@ else
     skipped=$((skipped + 1))
 fi
 
-# The same jar on the oldest system we build for, Debian 11 (glibc 2.31, the GCC 10 C++ runtime),
-# in its own JVM; the files it needs are staged where it can see them (tests/env/bullseye.sh).
-if reason=$("$here/../tests/env/bullseye.sh" --check); then
-    cp "$jar" "$junit" "$work/"
-    jar=$work/$(basename "$jar") junit=$work/$(basename "$junit")
-    run "natives from the jar, real devices, Debian 11" "$here/../tests/env/devices.sh --tone 7 -- $here/../tests/env/bullseye.sh" \
-        "$jar" "$work/empty" \
-        com.velk.orvanta.content.client.natives.JarLoadingTest \
-        com.velk.orvanta.content.client.natives.OlderCxxRuntimeTest \
-        com.velk.orvanta.content.client.audio.JavaSoundRecordingTest \
-        com.velk.orvanta.content.client.audio.SilentSourceTest \
-        com.velk.orvanta.content.client.appshare.RobotComparisonTest
-else
-    echo "SKIPPED natives from the jar, Debian 11: $reason"
-    skipped=$((skipped + 1))
-fi
+# The same jar on each JDK a Debian release packages, in that release (tests/env/debian-root.sh):
+# Debian 11 is also the oldest system we build for (glibc 2.31, the GCC 10 C++ runtime).
+# debian SUITE JDK TEST_CLASS...
+debian() {
+    suite=$1 version=$2
+    shift 2
+    if reason=$("$here/../tests/env/debian-root.sh" "$suite" --java "$version" --check); then
+        run "natives from the jar, real devices, $suite, JDK $version" \
+            "$here/../tests/env/devices.sh --tone 7 -- $here/../tests/env/debian-root.sh $suite --java $version" \
+            "$jar" "$work/empty" "$@"
+    else
+        echo "SKIPPED natives from the jar, $suite, JDK $version: $reason"
+        skipped=$((skipped + 1))
+    fi
+}
+everywhere="com.velk.orvanta.content.client.natives.JarLoadingTest
+    com.velk.orvanta.content.client.audio.JavaSoundRecordingTest
+    com.velk.orvanta.content.client.natives.ClassLoadersTest"
+debian bullseye 11 $everywhere
+debian bullseye 17 $everywhere \
+    com.velk.orvanta.content.client.natives.OlderCxxRuntimeTest \
+    com.velk.orvanta.content.client.audio.SilentSourceTest \
+    com.velk.orvanta.content.client.appshare.RobotComparisonTest
+debian trixie 21 $everywhere
+debian trixie 25 $everywhere com.velk.orvanta.content.client.natives.NativeAccessTest
 
 # Last, so that a log cut to its tail still says what failed.
 if [ -s "$work/failures" ]; then
     echo "Failed:"
     cat "$work/failures"
 fi
+echo "Counts:"
+cat "$work/counts"
 echo "$passed passed, $failed failed$([ "$skipped" = 0 ] || echo ", $skipped skipped")"
 [ "$failed" = 0 ]

@@ -6,6 +6,9 @@
 required_packages="make cmake g++ clang libclang-rt-14-dev valgrind python3
   libgtest-dev libgmock-dev libbenchmark-dev
   openjdk-17-jdk-headless junit5
+  maven maven-debian-helper libmaven-compiler-plugin-java libmaven-resources-plugin-java libmaven-jar-plugin-java
+  libsurefire-java libmaven-source-plugin-java libmaven-javadoc-plugin-java libmaven-install-plugin-java
+  libmaven-deploy-plugin-java
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   libpulse-dev libxcb1-dev libxcb-shm0-dev x11-utils openjdk-17-jdk
   wine64 wine xvfb xauth pulseaudio pulseaudio-utils espeak-ng sox imagemagick

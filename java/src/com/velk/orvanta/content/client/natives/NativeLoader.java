@@ -8,6 +8,7 @@ import java.io.InputStream;
 import java.io.InputStreamReader;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.AccessDeniedException;
+import java.nio.file.DirectoryStream;
 import java.nio.file.FileAlreadyExistsException;
 import java.nio.file.FileSystemException;
 import java.nio.file.Files;
@@ -29,8 +30,9 @@ import java.util.regex.Pattern;
 
 /**
  * Loads the client's native libraries: from the folder named by {@value #DIR_PROPERTY} when that
- * is set, else from {@code java.library.path} when they are installed there, else from the jar
- * that carries them.
+ * is set, else the copies the jar carries. A copy installed on {@code java.library.path} is used
+ * instead only when it is of this version, or when {@value #LIBRARY_PATH_PROPERTY} is
+ * {@code true}; a library of another version is never loaded unasked.
  *
  * <p>The jar holds one folder per platform, {@code natives/<os>-<arch>/} ({@code windows-x86} for
  * a 32-bit JVM on Windows, {@code windows-x86_64} for a 64-bit one, {@code linux-x86_64}), each
@@ -41,17 +43,26 @@ import java.util.regex.Pattern;
  * ({@code %LOCALAPPDATA%}, {@code ~/Library/Caches}, {@code $XDG_CACHE_HOME} or
  * {@code ~/.cache}), or {@code java.io.tmpdir} when that cannot be used. Each file is written
  * under a unique name and moved into place in one step, so a JVM never loads a file another one
- * is still writing, and a copy that is already there with the same bytes is used as it is.
+ * is still writing, and a copy that is already there with the same bytes is used as it is. A
+ * second class loader in the same JVM (an application reloaded in place, two plugins that each
+ * bundle the jar) cannot load those files again, so it gets a copy of its own.
+ *
+ * <p>Each library carries its version as the text {@code orvanta-natives-version=<version>;},
+ * read from the file before it is loaded: a library once loaded cannot be taken back.
  *
  * <p>Internal to the client's classes; not an API.
  */
 public final class NativeLoader {
     /** System property naming a folder that holds this platform's libraries; nothing is extracted then. */
     public static final String DIR_PROPERTY = "orvanta.natives.dir";
+    /** System property that, when {@code true}, loads the libraries from {@code java.library.path} whatever their version. */
+    public static final String LIBRARY_PATH_PROPERTY = "orvanta.natives.useLibraryPath";
 
     private static final String INDEX = "index";
     private static final String ROOT = "natives";
+    private static final String MODULE = "com.velk.orvanta.content.client";
     private static final Pattern MISSING_LIBRARY = Pattern.compile("([^\\s:/\\\\]+): cannot open shared object file");
+    private static final byte[] VERSION_MARK = "orvanta-natives-version=".getBytes(StandardCharsets.US_ASCII);
     private static Path extracted;
 
     private NativeLoader() {}
@@ -66,34 +77,145 @@ public final class NativeLoader {
         String fileName = System.mapLibraryName(name);
         String override = System.getProperty(DIR_PROPERTY);
         if (override != null) {
-            loadFile(Paths.get(override).resolve(fileName), "from " + DIR_PROPERTY + "=" + override);
+            Path file = Paths.get(override).resolve(fileName);
+            String where = "from " + DIR_PROPERTY + "=" + override;
+            refuseOtherVersion(file, where);
+            loadFile(file, where);
             return;
         }
-        try {
-            System.loadLibrary(name);
+        Path installed = onLibraryPath(fileName);
+        if (installed != null && (Boolean.getBoolean(LIBRARY_PATH_PROPERTY) || version().equals(versionOf(installed)))) {
+            loadFile(installed, "from java.library.path");
             return;
-        } catch (UnsatisfiedLinkError notInstalled) {
-            // Not installed: the jar's copy is the usual case.
         }
         Path folder;
         try {
             folder = extractedFolder();
         } catch (IOException cannotExtract) {
-            UnsatisfiedLinkError failure = new UnsatisfiedLinkError("cannot load " + fileName + ": " + cannotExtract.getMessage());
+            String message = "cannot load " + fileName + ": " + cannotExtract.getMessage();
+            if (installed != null) {
+                message += "; the one on java.library.path, " + installed + ", is of version " + versionOf(installed)
+                    + " where these classes are " + version() + " (set -D" + LIBRARY_PATH_PROPERTY + "=true to load it anyway)";
+            }
+            UnsatisfiedLinkError failure = new UnsatisfiedLinkError(message);
             failure.initCause(cannotExtract);
             throw failure;
         }
         loadFile(folder.resolve(fileName), "copied from the jar to " + folder);
     }
 
+    private static void refuseOtherVersion(Path file, String where) {
+        String found = versionOf(file);
+        if (Files.exists(file) && !found.equals(version())) {
+            throw new UnsatisfiedLinkError("cannot load " + file.getFileName() + " (" + where + "): it is of version " + found
+                + ", these classes are " + version() + "; point " + DIR_PROPERTY + " at the natives of version " + version());
+        }
+    }
+
+    /** The first file of that name in java.library.path, as System.loadLibrary would find it. */
+    private static Path onLibraryPath(String fileName) {
+        for (String dir : System.getProperty("java.library.path", "").split(File.pathSeparator)) {
+            if (dir.isEmpty()) continue;
+            Path file = Paths.get(dir, fileName);
+            if (Files.isRegularFile(file)) return file;
+        }
+        return null;
+    }
+
+    /** The version a library file carries, or "unknown". */
+    static String versionOf(Path file) {
+        try {
+            byte[] bytes = Files.readAllBytes(file);
+            for (int i = 0; i + VERSION_MARK.length <= bytes.length; i++) {
+                if (!startsWith(bytes, i, VERSION_MARK)) continue;
+                int start = i + VERSION_MARK.length;
+                int end = start;
+                while (end < bytes.length && end - start < 64 && bytes[end] != ';') end++;
+                if (end < bytes.length && bytes[end] == ';') return new String(bytes, start, end - start, StandardCharsets.US_ASCII);
+            }
+        } catch (IOException unreadable) {
+            // Not ours to judge: the load says what is wrong with the file.
+        }
+        return "unknown";
+    }
+
+    private static boolean startsWith(byte[] bytes, int at, byte[] prefix) {
+        for (int j = 0; j < prefix.length; j++) {
+            if (bytes[at + j] != prefix[j]) return false;
+        }
+        return true;
+    }
+
     private static void loadFile(Path file, String where) {
         try {
-            System.load(file.toAbsolutePath().toString());
+            try {
+                System.load(file.toAbsolutePath().toString());
+            } catch (UnsatisfiedLinkError e) {
+                if (!String.valueOf(e.getMessage()).contains("already loaded in another classloader")) throw e;
+                loadOwnCopy(file);
+            }
         } catch (UnsatisfiedLinkError e) {
             UnsatisfiedLinkError failure = new UnsatisfiedLinkError("cannot load " + file.getFileName() + " (" + where + "): "
                 + whyNotLoaded(e.getMessage(), file));
             failure.initCause(e);
             throw failure;
+        } catch (RuntimeException e) {
+            // IllegalCallerException (Java 9 and later): the JVM denies this module native access.
+            if (!e.getClass().getName().equals("java.lang.IllegalCallerException")) throw e;
+            UnsatisfiedLinkError failure = new UnsatisfiedLinkError("cannot load " + file.getFileName() + ": this JVM denies"
+                + " native access to the classes of " + MODULE + "; grant it with " + nativeAccessGrant() + " (" + e.getMessage() + ")");
+            failure.initCause(e);
+            throw failure;
+        }
+    }
+
+    /** What the application adds to grant these classes native access, on the module path or the class path. */
+    static String nativeAccessGrant() {
+        boolean named;
+        try {
+            Object module = Class.class.getMethod("getModule").invoke(NativeLoader.class);
+            named = (Boolean) module.getClass().getMethod("isNamed").invoke(module);
+        } catch (ReflectiveOperationException java8) {
+            named = false;
+        }
+        return named ? "--enable-native-access=" + MODULE + " on the java command line"
+            : "--enable-native-access=ALL-UNNAMED on the java command line (or Enable-Native-Access: ALL-UNNAMED in the"
+                + " manifest of the application's own executable jar)";
+    }
+
+    /**
+     * Loads a library already loaded by another class loader of this JVM from a copy of its folder
+     * that is this loader's own. The copy is removed once loaded where the system allows that
+     * (not on Windows, where the next one made removes those no longer in use).
+     */
+    private static void loadOwnCopy(Path file) {
+        Path folder = file.toAbsolutePath().getParent();
+        try {
+            String prefix = folder.getFileName() + "-loader-";
+            try (DirectoryStream<Path> old = Files.newDirectoryStream(folder.getParent(), prefix + "*")) {
+                for (Path leftover : old) deleteFolder(leftover);
+            }
+            Path copy = Files.createTempDirectory(folder.getParent(), prefix);
+            try (DirectoryStream<Path> files = Files.newDirectoryStream(folder)) {
+                for (Path each : files) {
+                    if (Files.isRegularFile(each)) Files.copy(each, copy.resolve(each.getFileName()));
+                }
+            }
+            System.load(copy.resolve(file.getFileName()).toString());
+            deleteFolder(copy);
+        } catch (IOException e) {
+            throw new UnsatisfiedLinkError("it is loaded by another class loader of this JVM, and a copy of its own could not be"
+                + " made beside it: " + reason(e));
+        }
+    }
+
+    /** Removes a folder of copies, as far as the system lets it go (a DLL in use stays). */
+    private static void deleteFolder(Path folder) {
+        try (DirectoryStream<Path> files = Files.newDirectoryStream(folder)) {
+            for (Path each : files) Files.deleteIfExists(each);
+            Files.deleteIfExists(folder);
+        } catch (IOException inUse) {
+            // Left for a later run.
         }
     }
 
@@ -176,7 +298,7 @@ public final class NativeLoader {
     static Path extract(String folder, List<Path> candidates) throws IOException {
         Map<String, byte[]> files = new LinkedHashMap<>();
         for (String file : readIndex(folder)) files.put(file, readAll(folder + "/" + file));
-        String name = version() + "-" + contentHash(files);
+        String name = version().replaceAll("[^A-Za-z0-9._-]", "_") + "-" + contentHash(files);
         List<String> refusals = new ArrayList<>();
         for (Path base : candidates) {
             Path target = base.resolve(name);
@@ -248,10 +370,13 @@ public final class NativeLoader {
         return e.getMessage();
     }
 
-    /** The jar's version, from natives/version (the manifest's Implementation-Version). */
-    private static String version() throws IOException {
-        String version = new String(readAll(ROOT + "/version"), StandardCharsets.UTF_8).trim();
-        return version.replaceAll("[^A-Za-z0-9._-]", "_");
+    /** These classes' version, from natives/version, or "unknown" where the build gave none. */
+    static String version() {
+        try {
+            return new String(readAll(ROOT + "/version"), StandardCharsets.UTF_8).trim();
+        } catch (IOException none) {
+            return "unknown";
+        }
     }
 
     private static String contentHash(Map<String, byte[]> files) {
@@ -296,9 +421,10 @@ public final class NativeLoader {
     }
 
     private static InputStream open(String resource) throws IOException {
-        InputStream in = NativeLoader.class.getClassLoader().getResourceAsStream(resource);
+        // Through the class, so that a named module finds its own resources.
+        InputStream in = NativeLoader.class.getResourceAsStream("/" + resource);
         if (in == null) {
-            throw new IOException("no " + resource + " in the class path");
+            throw new IOException("no " + resource + " beside these classes");
         }
         return in;
     }

@@ -182,6 +182,14 @@ class HeldCaptureThreadTest {
         return Long.parseLong(value);
     }
 
+    /**
+     * The class path itself: under Maven the JVM's is a jar whose manifest lists it, which the
+     * child's launcher would read with -Xcheck:jni warnings of the JDK's own.
+     */
+    private static String classPath() {
+        return System.getProperty("surefire.test.class.path", System.getProperty("java.class.path"));
+    }
+
     private static VirtualMachine launchChild() throws Exception {
         LaunchingConnector launcher = Bootstrap.virtualMachineManager().defaultConnector();
         Map<String, Connector.Argument> arguments = launcher.defaultArguments();
@@ -189,7 +197,7 @@ class HeldCaptureThreadTest {
         arguments.get("options").setValue("-Xcheck:jni"
             + " -XX:ErrorFile=" + System.getProperty("java.io.tmpdir") + "/orvanta-hs_err_%p.log"
             + " -Djava.library.path=" + System.getProperty("java.library.path")
-            + " -cp " + System.getProperty("java.class.path"));
+            + " -cp " + classPath());
         return launcher.launch(arguments);
     }
 

@@ -199,12 +199,46 @@ class ExtractionTest {
 
     @Test
     void theOverrideFolderIsLoadedAsItIs() throws Exception {
-        Path natives = Files.createDirectory(work.resolve("natives"));
-        for (String file : FILES) Files.write(natives.resolve(file), fromJar(file));
+        Path natives = copies("natives", NativeLoader.version());
         assertEquals("loaded from null", probe("-D" + NativeLoader.DIR_PROPERTY + "=" + natives).output);
         try (Stream<Path> files = Files.list(cache)) {
             assertEquals(0, files.count(), "nothing extracted");
         }
+    }
+
+    @Test
+    void librariesOnTheLibraryPathAreUsedOnlyOfTheSameVersionOrWhenAskedFor() throws Exception {
+        String libraryPath = "-Djava.library.path=";
+        Path same = copies("same", NativeLoader.version());
+        assertEquals("loaded from null", probe(libraryPath + same).output);
+
+        Path stale = copies("stale", "0.9.1");
+        assertTrue(probe(libraryPath + stale).output.startsWith("loaded from " + cache), "the jar's copies are used instead");
+        assertEquals("loaded from null", probe(libraryPath + stale, "-D" + NativeLoader.LIBRARY_PATH_PROPERTY + "=true").output);
+
+        Outcome refused = probe("-D" + NativeLoader.DIR_PROPERTY + "=" + stale);
+        assertEquals(3, refused.status, refused.output);
+        assertTrue(refused.output.contains("version 0.9.1") && refused.output.contains("classes are " + NativeLoader.version()),
+            refused.output);
+    }
+
+    /** The jar's libraries in a folder of their own, marked with that version. */
+    private Path copies(String name, String version) throws IOException {
+        Path folder = Files.createDirectory(work.resolve(name));
+        byte[] mark = ("orvanta-natives-version=" + NativeLoader.version() + ";").getBytes(StandardCharsets.US_ASCII);
+        byte[] marked = ("orvanta-natives-version=" + version + ";").getBytes(StandardCharsets.US_ASCII);
+        for (String file : FILES) {
+            byte[] library = fromJar(file);
+            for (int at = 0; at + mark.length <= library.length; at++) {
+                if (Arrays.equals(Arrays.copyOfRange(library, at, at + mark.length), mark)) {
+                    assertEquals(mark.length, marked.length, "test setup: versions of one length");
+                    System.arraycopy(marked, 0, library, at, marked.length);
+                }
+            }
+            Files.write(folder.resolve(file), library);
+        }
+        assertEquals(version, NativeLoader.versionOf(folder.resolve("libVoxcap.so")));
+        return folder;
     }
 
     @Test
