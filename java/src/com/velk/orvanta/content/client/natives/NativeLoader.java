@@ -186,14 +186,18 @@ public final class NativeLoader {
     /**
      * Loads a library already loaded by another class loader of this JVM from a copy of its folder
      * that is this loader's own. The copy is removed once loaded where the system allows that
-     * (not on Windows, where the next one made removes those no longer in use).
+     * (not on Windows, where a later one removes those left an hour before and no longer in use).
      */
     private static void loadOwnCopy(Path file) {
         Path folder = file.toAbsolutePath().getParent();
         try {
             String prefix = folder.getFileName() + "-loader-";
+            // An hour old: no other JVM is still copying or loading it.
+            long anHourAgo = System.currentTimeMillis() - 3_600_000L;
             try (DirectoryStream<Path> old = Files.newDirectoryStream(folder.getParent(), prefix + "*")) {
-                for (Path leftover : old) deleteFolder(leftover);
+                for (Path leftover : old) {
+                    if (Files.getLastModifiedTime(leftover).toMillis() < anHourAgo) deleteFolder(leftover);
+                }
             }
             Path copy = Files.createTempDirectory(folder.getParent(), prefix);
             try (DirectoryStream<Path> files = Files.newDirectoryStream(folder)) {
