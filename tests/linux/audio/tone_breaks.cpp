@@ -55,9 +55,10 @@ size_t serverGapEnd(const std::vector<int>& samples, size_t at, size_t period, i
     return 0;
 }
 
-// Right after a gap, the tone has not yet shown its clock, so a second gap there has nothing to
-// be checked against: it is the server's if it is silent and short, as one at the end is.
-size_t unclockedGapEnd(const std::vector<int>& samples, size_t at, size_t period, int tolerance, size_t bufferFrames) {
+// Where the tone comes back after a silent stretch that begins at `at`: past a period of the
+// fade's ringing, at least a period of silence, and the whole stretch shorter than a buffer (or
+// reaching the recording's end). 0 if it is no such stretch.
+size_t silenceEnd(const std::vector<int>& samples, size_t at, size_t period, int tolerance, size_t bufferFrames) {
     size_t last = shorterThanABuffer(samples, at, period, bufferFrames);
     size_t resume = std::min(samples.size(), at + period);
     while (resume < last && silent(samples[resume], tolerance)) ++resume;
@@ -87,6 +88,20 @@ bool sameLoudness(const std::vector<int>& samples, size_t reference, size_t peri
     return std::abs(after - before) <= before / 5;
 }
 
+// Whether the tone repeats itself period after period for two periods from `from`.
+bool runsOn(const std::vector<int>& samples, size_t from, size_t period, int tolerance) {
+    for (size_t x = from; x < from + 2 * period; ++x)
+        if (!repeats(samples, x, period, tolerance)) return false;
+    return true;
+}
+
+// Within a period of a buffer's edge, where a buffer of ours begins with another's audio, or a
+// buffer filled only in part ends in silence.
+bool nearBufferEdge(size_t at, size_t period, size_t bufferFrames) {
+    size_t offset = at % bufferFrames;
+    return offset < period || bufferFrames - offset < period;
+}
+
 // PipeWire's resampler can start over after a late cycle: the tone goes straight on, at another
 // fraction of a sample's phase, after a period of its filter's ringing. A buffer of ours can move
 // it only by whole samples. Where the tone runs clean again within two periods of the break, at a
@@ -97,16 +112,29 @@ size_t resamplerRestartEnd(const std::vector<int>& samples, size_t at, size_t pe
     if (at % bufferFrames < period) return 0;
     size_t reference = at - 2 * period;
     for (size_t resume = at + 1; resume <= at + 2 * period && resume + 3 * period <= samples.size(); ++resume) {
-        bool clean = true;
-        for (size_t x = resume + period; clean && x < resume + 3 * period; ++x)
-            clean = repeats(samples, x, period, tolerance);
-        if (clean)
+        if (runsOn(samples, resume + period, period, tolerance))
             return sameLoudness(samples, reference, period, resume) &&
                            !wholeSamplesFrom(samples, reference, period, tolerance, resume)
                        ? resume
                        : 0;
     }
     return 0;
+}
+
+// A cycle the server missed can also lose the tone's place in its streams (seen on pipewire-pulse
+// at load 9): the cycle comes out silent as ever, but the tone comes back at another phase,
+// sometimes whole samples away. Where it resumes at its own loudness after a silent stretch
+// shorter than a buffer, this is where; 0 otherwise. Not when the silence begins or ends at a
+// buffer's edge, where a buffer of ours filled only in part, or one from another capture, would
+// put it: within a buffer of ours, only the server's audio is silent.
+size_t lostPlaceGapEnd(const std::vector<int>& samples, size_t at, size_t period, int tolerance, size_t bufferFrames) {
+    if (nearBufferEdge(at, period, bufferFrames)) return 0;
+    size_t resume = silenceEnd(samples, at, period, tolerance, bufferFrames);
+    if (resume == 0 || resume + 4 * period > samples.size() || nearBufferEdge(resume, period, bufferFrames)) return 0;
+    size_t settled = resume + period;  // past the ringing as the tone comes back
+    return runsOn(samples, settled + period, period, tolerance) && sameLoudness(samples, at - 2 * period, period, settled)
+               ? resume
+               : 0;
 }
 
 }  // namespace
@@ -124,13 +152,18 @@ ToneBreaks findBreaks(const std::vector<int>& samples, size_t period, int tolera
     if (clock > 0) clock += period;  // past the ringing as the tone comes in
     for (size_t n = clock + period; n < samples.size(); ++n) {
         if (repeats(samples, n, period, tolerance)) continue;
+        // Right after a gap, the tone has not yet shown its clock, so a second gap there has
+        // nothing to be checked against: it is the server's if it is silent and short, as one at
+        // the end is.
         bool clocked = n >= clock + 2 * period;
         size_t end = clocked ? serverGapEnd(samples, n, period, tolerance, bufferFrames)
-                             : unclockedGapEnd(samples, n, period, tolerance, bufferFrames);
+                             : silenceEnd(samples, n, period, tolerance, bufferFrames);
         if (end != 0) {
             breaks.serverGaps.emplace_back(static_cast<long>(n), static_cast<long>(end));
         } else if (clocked && (end = resamplerRestartEnd(samples, n, period, tolerance, bufferFrames)) != 0) {
             breaks.resamplerRestarts.emplace_back(static_cast<long>(n), static_cast<long>(end));
+        } else if (clocked && (end = lostPlaceGapEnd(samples, n, period, tolerance, bufferFrames)) != 0) {
+            breaks.lostPlaceGaps.emplace_back(static_cast<long>(n), static_cast<long>(end));
         } else {
             breaks.first = static_cast<long>(n);
             return breaks;
@@ -146,6 +179,10 @@ void expectContinuous(const std::vector<int>& samples, size_t period, int tolera
     EXPECT_EQ(breaks.first, -1) << "the tone breaks at sample " << breaks.first;
     for (const auto& gap : breaks.serverGaps)
         std::printf("the server missed a cycle: silent samples %ld to %ld, the tone on its clock after them\n",
+                    gap.first, gap.second);
+    for (const auto& gap : breaks.lostPlaceGaps)
+        std::printf("the server missed a cycle and lost the tone's place: silent samples %ld to %ld, the tone on at "
+                    "another phase after them\n",
                     gap.first, gap.second);
     for (const auto& restart : breaks.resamplerRestarts)
         std::printf("the server's resampler started over at sample %ld: the tone on at another phase from %ld\n",

@@ -1,4 +1,5 @@
-// The check of the tone's continuity forgives the server's missed cycles and nothing else.
+// The check of the tone's continuity forgives the server's missed cycles and resampler restarts
+// and nothing else.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -82,10 +83,29 @@ TEST(ToneBreaks, ABufferLostRepeatedOrSwappedIsABreak) {
     EXPECT_EQ(findBreaks(swapped, kPeriod, kTolerance, kBuffer).first, 4000);
 }
 
-TEST(ToneBreaks, SilenceOffTheClockOrAsLongAsABufferIsABreak) {
-    // Silence, then the tone where it stopped rather than where its clock is: a buffer of ours
-    // handed over empty.
+TEST(ToneBreaks, ACycleAfterWhichTheToneCameBackAtAnotherPhaseIsForgivenAndNamed) {
+    // The tone where it stopped rather than where its clock is, within a buffer.
+    std::vector<int> late = joined(joined(tone(0, 4100), std::vector<int>(kCycle, 0)), tone(4100, 4000));
+    ToneBreaks breaks = findBreaks(late, kPeriod, kTolerance, kBuffer);
+    EXPECT_EQ(breaks.first, -1);
+    ASSERT_EQ(breaks.lostPlaceGaps.size(), 1u);
+    EXPECT_NEAR(breaks.lostPlaceGaps[0].first, 4100, kPeriod);
+    EXPECT_NEAR(breaks.lostPlaceGaps[0].second, 4100 + kCycle, kPeriod);
+    // Not when it comes back as 16-bit samples read a byte out of step (periodic too, but no sine).
+    std::vector<int> later = tone(4100, 4001);
+    std::vector<int> outOfStep;
+    for (size_t n = 0; n + 1 < later.size(); ++n)
+        outOfStep.push_back(static_cast<int16_t>((later[n] >> 8 & 0xFF) | (later[n + 1] & 0xFF) << 8));
+    late = joined(joined(tone(0, 4100), std::vector<int>(kCycle, 0)), outOfStep);
+    EXPECT_NEAR(findBreaks(late, kPeriod, kTolerance, kBuffer).first, 4100, kPeriod);
+}
+
+TEST(ToneBreaks, SilenceOffTheClockAtABuffersEdgeOrAsLongAsABufferIsABreak) {
+    // Silence, then the tone off its clock, where a buffer of ours begins or ends: one handed over
+    // filled only in part, or beginning with another's audio.
     std::vector<int> late = joined(joined(tone(0, 4000), std::vector<int>(kCycle, 0)), tone(4000, 4000));
+    EXPECT_NE(findBreaks(late, kPeriod, kTolerance, kBuffer).first, -1);
+    late = joined(joined(tone(0, 4000 - kCycle), std::vector<int>(kCycle, 0)), tone(4000 - kCycle, 4000));
     EXPECT_NE(findBreaks(late, kPeriod, kTolerance, kBuffer).first, -1);
     // On the clock but a whole buffer long.
     std::vector<int> samples = tone(0, 8000);
