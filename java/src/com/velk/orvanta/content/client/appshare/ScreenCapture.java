@@ -23,9 +23,16 @@ import java.lang.ref.WeakReference;
  * of frames into one array allocates nothing per frame.
  */
 public final class ScreenCapture {
-    // The colour model of a screen capture: 0x00RRGGBB in one int.
-    private static final DirectColorModel RGB = new DirectColorModel(24, 0xFF0000, 0xFF00, 0xFF);
-    private static final int[] MASKS = {RGB.getRedMask(), RGB.getGreenMask(), RGB.getBlueMask()};
+    /**
+     * The colour model of a screen capture: 0x00RRGGBB in one int. Made with the first image, so
+     * that grabbing into an int[] needs no AWT: a JDK 11 headless runtime, without
+     * java.awt.headless set, cannot load it.
+     */
+    private static final class Rgb {
+        static final DirectColorModel MODEL = new DirectColorModel(24, 0xFF0000, 0xFF00, 0xFF);
+        static final int[] MASKS = {MODEL.getRedMask(), MODEL.getGreenMask(), MODEL.getBlueMask()};
+    }
+
     // The image each thread last made over a caller's array, handed out again for the next frame
     // into that array. Weak, so an image and array the caller dropped can go.
     private static final ThreadLocal<WeakReference<BufferedImage>> LAST_FRAME = new ThreadLocal<>();
@@ -95,8 +102,8 @@ public final class ScreenCapture {
     }
 
     private static BufferedImage imageOver(int[] pixels, int width, int height) {
-        return new BufferedImage(RGB, Raster.createPackedRaster(new DataBufferInt(pixels, pixels.length), width, height,
-            width, MASKS, null), false, null);
+        return new BufferedImage(Rgb.MODEL, Raster.createPackedRaster(new DataBufferInt(pixels, pixels.length), width,
+            height, width, Rgb.MASKS, null), false, null);
     }
 
     private static void grabInto(int[] pixels, int x, int y, int width, int height) {

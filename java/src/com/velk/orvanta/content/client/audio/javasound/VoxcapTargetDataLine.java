@@ -214,17 +214,13 @@ final class VoxcapTargetDataLine extends ListenedLine implements TargetDataLine 
                 for (int i = from; i < to; i++) b[i] ^= (byte) 0x80;
                 break;
             case 2:
-                for (int i = from; i < to; i += 2) {
-                    byte low = b[i];
-                    b[i] = b[i + 1];
-                    b[i + 1] = low;
-                }
-                break;
             case 3:
-                for (int i = from; i < to; i += 3) {
+                // 16 and 24 bits: the first and last bytes trade places; a 24-bit one keeps its middle.
+                int last = conversion - 1;
+                for (int i = from; i < to; i += conversion) {
                     byte low = b[i];
-                    b[i] = b[i + 2];
-                    b[i + 2] = low;
+                    b[i] = b[i + last];
+                    b[i + last] = low;
                 }
                 break;
             case 4:
