@@ -23,8 +23,10 @@ function(add_jni_library name)
     # Its own folder and the system's, never the build tree's (which CMake would add for winhost):
     # a library loaded from there would run inside the JVM.
     set_target_properties(${name} PROPERTIES BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "$ORIGIN")
-    # Inline code from system headers keeps default visibility; the map hides all but JNI.
-    target_link_options(${name} PRIVATE -Wl,--no-undefined
+    # Inline code from system headers keeps default visibility; the map hides all but JNI. An
+    # RPATH, not a RUNPATH: LD_LIBRARY_PATH comes after it, so the backend beside the library is
+    # the one loaded, never another version found there.
+    target_link_options(${name} PRIVATE -Wl,--no-undefined -Wl,--disable-new-dtags
       -Wl,--version-script=${CMAKE_CURRENT_FUNCTION_LIST_DIR}/jni-exports.map)
     ship_portable(${name})
   endif()

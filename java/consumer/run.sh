@@ -20,12 +20,12 @@ mkdir -p "$out"
 export M2="$out/m2"
 passed=0
 failed=0
-# step NAME COMMAND...: runs one way of using the client.
+# step NAME COMMAND...: runs one way of using the client, for at most 10 minutes.
 step() {
     name=$1
     shift
     echo "== $name"
-    if "$@"; then passed=$((passed + 1)); else echo "FAILED $name"; failed=$((failed + 1)); fi
+    if timeout 600 "$@"; then passed=$((passed + 1)); else echo "FAILED $name"; failed=$((failed + 1)); fi
 }
 
 step "a Maven project depending on com.velk.orvanta:orvanta-natives:$version" \

@@ -2,7 +2,7 @@
 # Checks that shipped Linux libraries load on any glibc since FLOOR, beside any C++ runtime: they
 # name no glibc version above FLOOR, need no C++ runtime (no libstdc++ or libgcc_s, no GLIBCXX,
 # CXXABI or GCC versions), export none of its symbols, are stripped, and look for libraries
-# nowhere but their own folder and the system's (a RUNPATH of exactly $ORIGIN, or none).
+# nowhere but their own folder and the system's (an RPATH or RUNPATH of exactly $ORIGIN, or none).
 # usage: check_portable_so.sh <readelf> <floor> <library>...
 set -u
 readelf=$1 floor=$2

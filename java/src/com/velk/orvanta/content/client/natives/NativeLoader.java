@@ -60,6 +60,7 @@ public final class NativeLoader {
 
     private static final String INDEX = "index";
     private static final String ROOT = "natives";
+    private static final String LOADER_COPY = "loader-";
     private static final String MODULE = "com.velk.orvanta.content.client";
     private static final Pattern MISSING_LIBRARY = Pattern.compile("([^\\s:/\\\\]+): cannot open shared object file");
     private static final byte[] VERSION_MARK = "orvanta-natives-version=".getBytes(StandardCharsets.US_ASCII);
@@ -184,32 +185,43 @@ public final class NativeLoader {
     }
 
     /**
-     * Loads a library already loaded by another class loader of this JVM from a copy of its folder
-     * that is this loader's own. The copy is removed once loaded where the system allows that
-     * (not on Windows, where a later one removes those left an hour before and no longer in use).
+     * Loads a library already loaded by another class loader of this JVM from a copy of its own,
+     * in a private folder of the cache (or the temporary directory). Only the library is copied:
+     * the backend it needs is in the process already, and the system's loader shares it by name
+     * (the Windows DLLs need none of ours). The copy is removed once loaded where the system
+     * allows that (not on Windows, where a later one removes those left an hour before).
      */
     private static void loadOwnCopy(Path file) {
-        Path folder = file.toAbsolutePath().getParent();
-        try {
-            String prefix = folder.getFileName() + "-loader-";
-            // An hour old: no other JVM is still copying or loading it.
-            long anHourAgo = System.currentTimeMillis() - 3_600_000L;
-            try (DirectoryStream<Path> old = Files.newDirectoryStream(folder.getParent(), prefix + "*")) {
-                for (Path leftover : old) {
-                    if (Files.getLastModifiedTime(leftover).toMillis() < anHourAgo) deleteFolder(leftover);
-                }
+        List<String> refusals = new ArrayList<>();
+        for (Path base : candidateDirectories()) {
+            Path copy;
+            try {
+                createPrivateDirectories(base);
+                removeLeftoverCopies(base);
+                copy = Files.createTempDirectory(base, LOADER_COPY);
+                Files.copy(file, copy.resolve(file.getFileName()));
+            } catch (IOException refused) {
+                refusals.add(base + ": " + reason(refused));
+                continue;
             }
-            Path copy = Files.createTempDirectory(folder.getParent(), prefix);
-            try (DirectoryStream<Path> files = Files.newDirectoryStream(folder)) {
-                for (Path each : files) {
-                    if (Files.isRegularFile(each)) Files.copy(each, copy.resolve(each.getFileName()));
-                }
-            }
-            System.load(copy.resolve(file.getFileName()).toString());
+            System.load(copy.resolve(file.getFileName()).toAbsolutePath().toString());
             deleteFolder(copy);
-        } catch (IOException e) {
-            throw new UnsatisfiedLinkError("it is loaded by another class loader of this JVM, and a copy of its own could not be"
-                + " made beside it: " + reason(e));
+            return;
+        }
+        throw new UnsatisfiedLinkError("it is loaded by another class loader of this JVM, and a copy of its own could not be"
+            + " made (" + String.join("; ", refusals) + ")");
+    }
+
+    /** Copies for other class loaders an hour old: no other JVM is still copying or loading them. */
+    private static void removeLeftoverCopies(Path base) throws IOException {
+        long anHourAgo = System.currentTimeMillis() - 3_600_000L;
+        try (DirectoryStream<Path> entries = Files.newDirectoryStream(base)) {
+            for (Path entry : entries) {
+                if (entry.getFileName().toString().startsWith(LOADER_COPY)
+                    && Files.getLastModifiedTime(entry).toMillis() < anHourAgo) {
+                    deleteFolder(entry);
+                }
+            }
         }
     }
 

@@ -36,7 +36,12 @@ public final class RecordAndGrab {
         try (TargetDataLine line = AudioSystem.getTargetDataLine(format, voxcap)) {
             line.open(format);
             line.start();
-            for (int n = 0; n < recorded.length; ) n += line.read(recorded, n, recorded.length - n);
+            for (int n = 0; n < recorded.length; ) {
+                int got = line.read(recorded, n, recorded.length - n);
+                // A line that stopped (its device failed) reads nothing more.
+                if (got == 0 && !line.isActive()) return "the line stopped after " + n + " bytes";
+                n += got;
+            }
         }
         int peak = 0;
         for (int n = 8000; n < recorded.length / 2; n++) {
