@@ -30,7 +30,7 @@ class NativeAccessTest {
 
     @BeforeAll
     static void needsNativeAccessChecks() throws Exception {
-        int feature = Integer.parseInt(System.getProperty("java.specification.version").replaceFirst("^1\\.", "").split("\\.")[0]);
+        int feature = Runtime.version().feature();
         Assumptions.assumeTrue(feature >= 24, "JDK " + feature + " has no native access checks");
         jar = new File(NativeLoader.class.getProtectionDomain().getCodeSource().getLocation().toURI()).getPath();
         probes = new File(NativeAccessProbe.class.getProtectionDomain().getCodeSource().getLocation().toURI()).getPath();
