@@ -16,6 +16,7 @@ qemu=/usr/bin/qemu-aarch64-static
 
 unavailable() { echo "$*"; exit 1; }
 source "$(dirname "$0")/../../tools/packages.sh"
+source "$(dirname "$0")/unpack_debs.sh"
 
 unpack_jvm() {
   local reason
@@ -28,13 +29,8 @@ unpack_jvm() {
   flock 9
   [ -x "$java_home/bin/java" ] && [ -x "$root/bin/java" ] && return 0
   rm -rf "$root"
-  local deb
-  deb=$(mktemp -d)
-  # apt-get download writes into the current folder.
-  (cd "$deb" && apt-get download -q openjdk-17-jre-headless:arm64 >"$deb/log" 2>&1) ||
-    { cat "$deb/log" >&2; rm -rf "$deb"; unavailable "apt-get download openjdk-17-jre-headless:arm64 failed"; }
-  dpkg-deb -x "$deb"/openjdk-17-jre-headless_*_arm64.deb "$root"
-  rm -rf "$deb"
+  unpack_debs "$root" openjdk-17-jre-headless:arm64 ||
+    unavailable "could not download and unpack openjdk-17-jre-headless:arm64"
   # The package links its configuration from /etc; the unpacked copy uses its own.
   find "$root" -type l -lname '/etc/*' | while read -r link; do
     ln -sfn "$root$(readlink "$link")" "$link"

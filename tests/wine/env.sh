@@ -63,25 +63,27 @@ unset DISPLAY
 # The template prefix is made once per Wine version, architecture and loader, under a lock:
 # parallel first use of a prefix fails. With wine64 the prefix is 64-bit and runs 32-bit programs
 # too; one made without it refuses 64-bit programs; one made by the 64-bit loader alone, where x86
-# programs cannot run, has no working 32-bit half. Each run gets a hard-linked copy (a prefix is some
-# 600 MB), on the same file system; Wine replaces the registry files rather than rewriting them,
-# and they are copied all the same.
+# programs cannot run, has no working 32-bit half. Arm64 Wine (WINE_MACHINE) has a template of its
+# own beside that one, so that runs of both kinds keep theirs. Each run gets a hard-linked copy (a
+# prefix is some 600 MB), on the same file system; Wine replaces the registry files rather than
+# rewriting them, and they are copied all the same.
 mkdir -p "$cache"
 exec 9>"$cache/lock"
 flock -w 600 9 || { log "timed out waiting for $cache/lock"; exit 1; }
-version="$("$WINE" --version) $([ -x /usr/lib/wine/wine64 ] && echo win64 || echo win32)${WINE_X86_REFUSED:+ without x86}"
-if [ "$(cat "$cache/prefix/.complete" 2>/dev/null)" != "$version" ]; then
+template=$cache/prefix${WINE_MACHINE:+-$WINE_MACHINE}
+version="$("$WINE" --version) ${WINE_MACHINE:-$([ -x /usr/lib/wine/wine64 ] && echo win64 || echo win32)${WINE_X86_REFUSED:+ without x86}}"
+if [ "$(cat "$template/.complete" 2>/dev/null)" != "$version" ]; then
   log "creating the Wine prefix for $version (once)"
-  rm -rf "$cache/prefix" "$cache/home"
+  rm -rf "$template" "$cache/home"
   mkdir -p "$cache/home"
-  HOME=$cache/home WINEPREFIX=$cache/prefix timeout 300 "$WINE" wineboot --init >"$T/wineboot.log" 2>&1 &&
-    WINEPREFIX=$cache/prefix timeout 120 "$WINE_SERVER" -w ||
+  HOME=$cache/home WINEPREFIX=$template timeout 300 "$WINE" wineboot --init >"$T/wineboot.log" 2>&1 &&
+    WINEPREFIX=$template timeout 120 "$WINE_SERVER" -w ||
     { cat "$T/wineboot.log" >&2; log "wineboot failed"; exit 1; }
-  echo "$version" >"$cache/prefix/.complete"
+  echo "$version" >"$template/.complete"
 fi
 prefix=$(mktemp -d "$cache/run.XXXXXX")
-cp -al "$cache/prefix/." "$prefix"
-for f in "$prefix"/*.reg; do cp --remove-destination "$cache/prefix/${f##*/}" "$f"; done
+cp -al "$template/." "$prefix"
+for f in "$prefix"/*.reg; do cp --remove-destination "$template/${f##*/}" "$f"; done
 flock -u 9
 exec 9>&-
 export WINEPREFIX=$prefix

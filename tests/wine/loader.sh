@@ -13,8 +13,9 @@
 #   WINE             the loader to start a Windows program with
 #   WINE_SERVER      the wineserver, to wait for (-w) or stop (-k) a prefix's programs
 #   WINE_X86_REFUSED empty where x86 programs run; otherwise why they cannot, in plain words
+#   WINE_MACHINE     empty: this Wine runs the machine's own x86 and x86-64 programs
 # A run that already has the answer (a parent script asked) keeps it; a WINE of the user's own
-# (winetricks reads one) is no answer and is replaced.
+# (winetricks reads one) is no answer and is replaced. Arm64 programs take use_wine_arm64 first.
 
 if [ -z "${WINE_X86_REFUSED+set}" ]; then
   # Only a refusal by the kernel, or x86 Wine that the bootstrap could not install, counts as
@@ -34,6 +35,23 @@ if [ -z "${WINE_X86_REFUSED+set}" ]; then
     WINE_X86_REFUSED=$refusal
     export WINELOADER
   fi
+  WINE_MACHINE=
   unset probe not_installed refusal
-  export WINE WINE_SERVER WINE_X86_REFUSED
+  export WINE WINE_SERVER WINE_X86_REFUSED WINE_MACHINE
 fi
+
+# use_wine_arm64: for arm64 programs, where Debian's arm64 Wine can run under qemu here
+# (tests/wine/arm64.sh unpacks it once), WINE, WINE_SERVER and WINELOADER become its loader and
+# wineserver, WINE_MACHINE becomes arm64 and the status is 0; otherwise WINE_ARM64_REFUSED says
+# why, the status is 1 and the rest stays as it was. The answer holds for the rest of the run, and
+# for the scripts that it starts.
+use_wine_arm64() {
+  local loader
+  if ! loader=$("$(dirname "${BASH_SOURCE[0]}")/arm64.sh" --check); then
+    WINE_ARM64_REFUSED=$loader
+    export WINE_ARM64_REFUSED
+    return 1
+  fi
+  WINE=$loader WINE_SERVER=${loader%/*}/wineserver WINELOADER=$loader WINE_MACHINE=arm64 WINE_ARM64_REFUSED=
+  export WINE WINE_SERVER WINELOADER WINE_MACHINE WINE_ARM64_REFUSED
+}
