@@ -4,8 +4,8 @@
 
 DIST := dist
 
-.PHONY: all demo test bench bootstrap build build-host build-linux build-linux-aarch64 build-win32 build-win64 jar test-host test-linux test-linux-aarch64 \
-        test-sanitizers test-win32 test-win64 test-java test-fuzz test-valgrind clean
+.PHONY: all demo test bench bootstrap build build-host build-linux build-linux-aarch64 build-win32 build-win64 build-win-arm64 mingw-arm64 jar test-host \
+        test-linux test-linux-aarch64 test-sanitizers test-win32 test-win64 test-win-arm64 test-java test-fuzz test-valgrind clean
 
 all: build
 
@@ -20,14 +20,19 @@ build-linux build-linux-aarch64: build-%: bootstrap
 	cmake --preset $* >/dev/null
 	cmake --build --preset $*
 
-# The Windows DLLs, for 32-bit (x86) and 64-bit (x86-64) Java VMs, and the demo program.
-build-win32 build-win64: build-%: bootstrap
+# The Windows DLLs, for 32-bit (x86), 64-bit (x86-64) and ARM64 Java VMs, and the demo program.
+build-win32 build-win64 build-win-arm64: build-%: bootstrap
 	cmake --preset $* >/dev/null
 	cmake --build --preset $*
 	mkdir -p $(DIST)/$*
 	cp build/$*/bin/Voxcap.dll build/$*/bin/Deskcap.dll build/$*/bin/capture-demo.exe $(DIST)/$*/
 
-build: build-host build-linux build-linux-aarch64 build-win32 build-win64
+# Windows on ARM64 builds with clang and lld, against a C runtime made once from Debian's sources.
+build-win-arm64: mingw-arm64
+mingw-arm64: bootstrap
+	tools/mingw-arm64/build.sh
+
+build: build-host build-linux build-linux-aarch64 build-win32 build-win64 build-win-arm64
 
 test-host: build-host
 	ctest --preset host
@@ -53,17 +58,21 @@ test-sanitizers: bootstrap
 	  cmake --preset $$p >/dev/null && cmake --build --preset $$p && ctest --preset $$p || exit 1; \
 	done
 
-# The Wine suite runs on its own so that its report shows; one Wine prefix runs both builds.
-test-win32 test-win64: test-%: build-%
+# The Wine suite runs on its own so that its report shows; one Wine prefix runs both x86 builds,
+# arm64 Wine (emulated) one of its own.
+machine_win32 := x86
+machine_win64 := x86-64
+machine_win-arm64 := arm64
+test-win32 test-win64 test-win-arm64: test-%: build-%
 	ctest --preset $* -E '^wine$$'
-	tests/wine/run.sh build/$*/bin $(if $(filter win64,$*),x86-64,x86)
+	tests/wine/run.sh build/$*/bin $(machine_$*)
 
 # The client jar is the Maven project's (java/pom.xml): the classes, their module descriptor and
 # the natives of every platform. It goes with its pom, sources, javadoc and checksums into
 # $(DIST)/maven, laid out as a Maven repository, and as $(DIST)/orvanta-natives.jar.
 VERSION := $(shell sed -n '/<artifactId>orvanta-natives</{n;s|.*<version>\(.*\)</version>.*|\1|p;q}' java/pom.xml)
 jar: build
-	java/stage-natives.sh build/linux build/linux-aarch64 build/win32 build/win64 build/natives
+	java/stage-natives.sh build/linux build/linux-aarch64 build/win32 build/win64 build/win-arm64 build/natives
 	java/mvn.sh -q -f java/pom.xml -DskipTests deploy -DaltDeploymentRepository=dist::file://$(abspath $(DIST))/maven
 	for part in "" -sources -javadoc; do cp build/java/orvanta-natives-$(VERSION)$$part.jar $(DIST)/orvanta-natives$$part.jar; done
 	@echo "jar: $(DIST)/orvanta-natives.jar, com.velk.orvanta:orvanta-natives:$(VERSION) in $(DIST)/maven"
@@ -88,14 +97,15 @@ test-fuzz: bootstrap
 test-valgrind: build-host
 	tools/valgrind.sh build/host
 
-test: test-host test-linux test-linux-aarch64 test-win32 test-win64 test-sanitizers test-fuzz test-valgrind test-java
+test: test-host test-linux test-linux-aarch64 test-win32 test-win64 test-win-arm64 test-sanitizers test-fuzz test-valgrind test-java
 
 bench: build
-	bench/run.sh build/host build/win32 build/win64
+	bench/run.sh build/host build/win32 build/win64 build/win-arm64
 
 demo: jar
 	tools/demo.sh $(DIST)/win32
 	tools/demo.sh $(DIST)/win64
+	tools/demo.sh $(DIST)/win-arm64
 	java/run-demo.sh build/linux out/demo/java
 
 clean:

@@ -1,11 +1,13 @@
 #!/bin/bash
-# run.sh [HOST_BUILD] [WIN32_BUILD] [WIN64_BUILD]: runs the host benchmarks and the JVM hand-over
+# run.sh [HOST_BUILD] [WIN32_BUILD] [WIN64_BUILD] [WIN_ARM64_BUILD]: runs the host benchmarks and the JVM hand-over
 # benchmark on the host build (default build/host), the Java-side and close benchmarks on the Linux
 # build ($LINUX_BUILD, default build/linux) in tests/env/devices.sh, the screen grab benchmarks of
 # that build at three screen sizes, and the Wine benchmark of each
-# Windows build (default build/win32, "x86", and build/win64, "x86-64") in tests/wine/env.sh; then
-# prints the figures table with the machine it was measured on. A build that is missing, or an x86
-# one where this machine cannot run x86 programs, leaves its rows out, and the table says why.
+# Windows build (default build/win32, "x86", build/win64, "x86-64", and build/win-arm64, "arm64",
+# on arm64 Wine emulated by qemu, so its figures are the emulator's) in tests/wine/env.sh; then
+# prints the figures table with the machine it was measured on. A build that is missing, an x86
+# one where this machine cannot run x86 programs, or an arm64 one where arm64 Wine cannot be had,
+# leaves its rows out, and the table says why.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,6 +16,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 host=${1:-$root/build/host}
 win32=${2:-$root/build/win32}
 win64=${3:-$root/build/win64}
+win_arm64=${4:-$root/build/win-arm64}
 linux=${LINUX_BUILD:-$root/build/linux}
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -61,13 +64,16 @@ elif [ -f "$linux/java/orvanta_classes.jar" ]; then
     "$root/java/bench/run.sh" "$linux" WaylandGrabBench "$root/java/bench/WaylandGrabBench.java" \
     "$root/java/bench/Medians.java"
 fi
-for arch in x86:"$win32" x86-64:"$win64"; do
+# arm64 comes last: from there on, WINE is arm64 Wine.
+for arch in x86:"$win32" x86-64:"$win64" arm64:"$win_arm64"; do
   build=${arch#*:} arch=${arch%%:*}
   : >"$out/wine-$arch.txt"
   if [ ! -f "$build/bin/wine_bench.exe" ]; then
     echo "the Wine $arch rows: no build in $build" >>"$out/left-out.txt"
   elif [ "$arch" = x86 ] && [ -n "$WINE_X86_REFUSED" ]; then
     echo "the Wine $arch rows: $WINE_X86_REFUSED" >>"$out/left-out.txt"
+  elif [ "$arch" = arm64 ] && ! use_wine_arm64; then
+    echo "the Wine $arch rows: $WINE_ARM64_REFUSED" >>"$out/left-out.txt"
   else
     show "wine-$arch" "$root/tests/wine/env.sh" -- "$WINE" "$build/bin/wine_bench.exe"
   fi
@@ -94,7 +100,8 @@ def figures(name):
     return found
 handover, javaside = figures("handover"), figures("javaside")
 javaclose = figures("javaclose")
-wines = [(arch, figures("wine-" + arch)) for arch in ("x86", "x86-64")]
+wines = [(label, figures("wine-" + arch))
+         for arch, label in (("x86", "x86"), ("x86-64", "x86-64"), ("arm64", "arm64, emulated by qemu"))]
 
 def ns(name):
     b = host[name]

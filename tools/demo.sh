@@ -1,9 +1,11 @@
 #!/bin/bash
 # demo.sh [BIN_DIR] [OUT_DIR]: runs capture-demo.exe from BIN_DIR (default dist/win32; dist/win64
-# holds the 64-bit one) on Wine, with the virtual microphone speaking a phrase and Notepad on the
-# virtual screen. Writes voice.wav and screen.png to OUT_DIR (default out/demo/ and the name of
-# BIN_DIR). The phrase repeats every 4 to 5 s; 8 s of recording hold it whole. An x86 build on a
-# machine that cannot run x86 programs is skipped with the reason, and that is no failure.
+# holds the 64-bit one, dist/win-arm64 the ARM64 one, which runs on arm64 Wine under qemu) on Wine,
+# with the virtual microphone speaking a phrase and Notepad on the virtual screen. Writes voice.wav
+# and screen.png to OUT_DIR (default out/demo/ and the name of BIN_DIR). The phrase repeats every
+# 4 to 5 s; 8 s of recording hold it whole. An x86 build on a machine that cannot run x86
+# programs, or an ARM64 one where arm64 Wine cannot be had, is skipped with the reason, and that
+# is no failure.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,9 +29,14 @@ fi
 bin=$(cd "${1:-$root/dist/win32}" && pwd)
 out=${2:-$root/out/demo/$(basename "$bin")}
 rm -rf "$out"
-format=$(objdump -f "$bin/capture-demo.exe" | sed -n 's/.*file format //p')
-if [ "$format" = pei-i386 ] && [ -n "$WINE_X86_REFUSED" ]; then
-  echo "Skipped ${bin#"$root"/}/capture-demo.exe ($format): $WINE_X86_REFUSED"
+format=$(llvm-objdump-14 -f "$bin/capture-demo.exe" | sed -n 's/.*file format //p')
+refused=
+case $format in
+  coff-i386) refused=$WINE_X86_REFUSED ;;
+  coff-arm64) use_wine_arm64 || refused=$WINE_ARM64_REFUSED ;;
+esac
+if [ -n "$refused" ]; then
+  echo "Skipped ${bin#"$root"/}/capture-demo.exe ($format): $refused"
   exit 0
 fi
 mkdir -p "$out"

@@ -1,8 +1,8 @@
-// 64-bit Windows places memory anywhere in a 128 TiB address space. NtAllocateVirtualMemory
-// takes the count of leading address bits that must be zero: with 1, bits 63 to 31 are zero,
-// so the memory lies below 2 GiB. It exists on every version of Windows (VirtualAlloc2, which
-// can say the same, only from Windows 10 1803); it is looked up at run time so that the DLL
-// links against KERNEL32 alone.
+// 64-bit Windows, on x86-64 and on ARM64 alike, places memory anywhere in a 128 TiB address
+// space. NtAllocateVirtualMemory takes the count of leading address bits that must be zero: with
+// 1, bits 63 to 31 are zero, so the memory lies below 2 GiB. It exists on every version of Windows
+// (VirtualAlloc2, which can say the same, only from Windows 10 1803); it is looked up at run time
+// so that the DLL links against KERNEL32 alone.
 #include <below_2gib.h>
 
 namespace {

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Checks a shipped DLL the way the Java VM and Windows will see it.
-# usage: check_dll.sh <objdump> <nm> <x86|x86-64> <dll> "<exports>" "<imported DLLs>" "<stdcall symbols>" <objects...>
-#   x86|x86-64:     the machine: a PE32 i386 image, or a PE32+ x86-64 one that also has HIGH_ENTROPY_VA
+# usage: check_dll.sh <llvm-objdump> <llvm-nm> <x86|x86-64|arm64> <dll> "<exports>" "<imported DLLs>" "<stdcall symbols>" <objects...>
+#   x86|x86-64|arm64: the machine: a PE32 i386 image, or a PE32+ x86-64 or ARM64 one that also has
+#                   HIGH_ENTROPY_VA
 #   exports:        the exact set of exported names
 #   imported DLLs:  the exact set of DLLs it may import from (case-insensitive); the objects may call
 #                   no function that loads another DLL
@@ -20,7 +21,7 @@ words() { printf '%s\n' $1; }
 
 dump=$("$objdump" -p "$dll") || { echo "FAIL: cannot read $dll"; exit 1; }
 
-actual=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | sorted)
+actual=$(printf '%s\n' "$dump" | sed -n '/^Export Table:/,/^$/p' | awk 'NF == 3 && $2 ~ /^0x/ { print $3 }' | sorted)
 [ "$actual" = "$(words "$exports" | sorted)" ] || fail "exports are [$actual], expected [$exports]"
 
 actual=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | upper_sorted)
@@ -28,8 +29,9 @@ actual=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | upper_s
 
 # DllCharacteristics: DYNAMIC_BASE 0x40, NX_COMPAT 0x100, HIGH_ENTROPY_VA 0x20.
 case $machine in
-  x86) format=pei-i386 magic=010b flags=0x0140 ;;
-  x86-64) format=pei-x86-64 magic=020b flags=0x0160 ;;
+  x86) format=coff-i386 magic=010b flags=0x0140 ;;
+  x86-64) format=coff-x86-64 magic=020b flags=0x0160 ;;
+  arm64) format=coff-arm64 magic=020b flags=0x0160 ;;
   *) echo "FAIL: unknown machine $machine"; exit 1 ;;
 esac
 "$objdump" -f "$dll" | grep -q "file format $format\$" || fail "not a $machine PE image ($format)"

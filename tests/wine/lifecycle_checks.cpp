@@ -79,7 +79,9 @@ void checkTwoCaptures(const Voxcap& voxcap) {
     std::unique_ptr<Reader> readers[2] = {std::unique_ptr<Reader>(new Reader(voxcap, first, 4 * buffersPerSecond)),
                                           std::unique_ptr<Reader>(new Reader(voxcap, second, 4 * buffersPerSecond))};
     HANDLE threads[2] = {readers[0]->start(), readers[1]->start()};
-    bool ended = joined(threads[0], 10000) & joined(threads[1], 10000);  // & : join both either way
+    // Both are joined, whether or not the first one ends.
+    bool firstEnded = joined(threads[0], 10000);
+    bool ended = joined(threads[1], 10000) && firstEnded;
     voxcap.nclose(jni.env(), first);
     voxcap.nclose(jni.env(), second);
     if (!ended) {

@@ -1,11 +1,12 @@
 #!/bin/bash
-# run.sh [BIN_DIR] [x86|x86-64]: checks the Windows build in BIN_DIR (default build/win32/bin),
+# run.sh [BIN_DIR] [x86|x86-64|arm64]: checks the Windows build in BIN_DIR (default build/win32/bin),
 # made for the given machine (default x86), as files and on Wine: the DLLs' ABI as objdump shows
 # it, then the test program with the test tone on the virtual microphone, then the leak checks
 # against leaks made on purpose, then again on a machine with no recording device. Prints every
 # check and a final "N passed, N failed, N skipped"; the exit status is 1 when anything failed.
 # Where this machine cannot run x86 programs (tests/wine/loader.sh), the x86 build's Wine runs
-# are skipped, each on its own line with the reason; its ABI checks need no execution and run.
+# are skipped, each on its own line with the reason, and so are the arm64 build's where arm64
+# Wine (emulated by qemu) cannot be had; the ABI checks need no execution and run.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -13,10 +14,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 bin=$(cd "${1:-$here/../../build/win32/bin}" && pwd) || exit 1
 machine=${2:-x86}
 case $machine in
-  x86) objdump=i686-w64-mingw32-objdump ;;
-  x86-64) objdump=x86_64-w64-mingw32-objdump ;;
+  x86) refused=$WINE_X86_REFUSED ;;
+  x86-64) refused= ;;
+  arm64) refused=; use_wine_arm64 || refused=$WINE_ARM64_REFUSED ;;
   *) echo "run.sh: unknown machine $machine" >&2; exit 2 ;;
 esac
+# LLVM's tools read the images of every Windows machine.
+objdump=llvm-objdump-14 nm=llvm-nm-14
 program=voxcap_deskcap_wine_tests.exe
 passed=0
 failed=0
@@ -36,7 +40,7 @@ tally() {
 # Exports, imported DLLs, the machine and the security flags, by the same script as the ABI tests.
 check_dll() {
   local out
-  out=$("$here/../abi/check_dll.sh" "$objdump" "${objdump%objdump}nm" "$machine" "$bin/$1" "$2" "$3" "" "$bin/$1" 2>/dev/null)
+  out=$("$here/../abi/check_dll.sh" "$objdump" "$nm" "$machine" "$bin/$1" "$2" "$3" "" "$bin/$1" 2>/dev/null)
   tally $? "$1: exactly the exports $(echo $2); exactly the DLLs $3; $machine; DYNAMIC_BASE; NX_COMPAT" "$(echo $out)"
 }
 
@@ -44,7 +48,7 @@ check_dll() {
 check_imported_functions() {
   local actual expected
   actual=$("$objdump" -p "$bin/$1" | sed -n "/DLL Name: $2\$/I,/^\$/p" |
-    awk 'NF == 3 && $1 ~ /^[0-9a-f]+$/ { print $3 }' | LC_ALL=C sort)
+    awk 'NF == 2 && $1 ~ /^[0-9]+$/ { print $2 }' | LC_ALL=C sort)
   expected=$(printf '%s\n' $3 | LC_ALL=C sort)
   [ "$actual" = "$expected" ]
   tally $? "$1 takes exactly $(echo $3) from $2" "it takes $(echo $actual)"
@@ -56,9 +60,9 @@ run_program() {
   local what=$1 limit=$2 log errors status counts
   shift 2
   echo "== On Wine, $what"
-  if [ "$machine" = x86 ] && [ -n "$WINE_X86_REFUSED" ]; then
+  if [ -n "$refused" ]; then
     skipped=$((skipped + 1))
-    echo "SKIPPED $program $what: $WINE_X86_REFUSED"
+    echo "SKIPPED $program $what: $refused"
     return
   fi
   local env_options=()

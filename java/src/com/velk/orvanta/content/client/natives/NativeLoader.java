@@ -35,7 +35,8 @@ import java.util.regex.Pattern;
  * {@code true}; a library of another version is never loaded unasked.
  *
  * <p>The jar holds one folder per platform, {@code natives/<os>-<arch>/} ({@code windows-x86} for
- * a 32-bit JVM on Windows, {@code windows-x86_64} for a 64-bit one, {@code linux-x86_64}), each
+ * a 32-bit JVM on Windows, {@code windows-x86_64} for a 64-bit one, {@code windows-aarch64} for one on ARM64,
+ * {@code linux-x86_64}), each
  * with a file {@code index} naming its files, and {@code natives/index} naming the folders. The
  * first time a library is needed the platform's whole folder is copied out, so that a library
  * finds the ones it depends on beside it, into
@@ -280,9 +281,6 @@ public final class NativeLoader {
         if (carried.contains(folder)) return folder;
         String message = "no native libraries for this platform: the JVM reports os.name=" + osName + ", os.arch=" + osArch
             + " (" + folder + "); the jar carries " + (carried.isEmpty() ? "none" : String.join(", ", carried));
-        if (folder.equals("windows-aarch64") && carried.contains("windows-x86_64")) {
-            message += ". On Windows on ARM64 run an x64 JVM: it runs under emulation and loads the windows-x86_64 DLLs";
-        }
         throw new UnsatisfiedLinkError(message);
     }
 

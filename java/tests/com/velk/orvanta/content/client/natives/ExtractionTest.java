@@ -244,12 +244,13 @@ class ExtractionTest {
     @Test
     void jarListsItsPlatforms() throws Exception {
         String index = new String(resource("natives/index"), StandardCharsets.UTF_8);
-        assertTrue(Arrays.asList(index.split("\n")).containsAll(Arrays.asList("windows-x86", "windows-x86_64", "linux-x86_64")),
-            index);
-        // A JVM loads only DLLs of its own machine: IMAGE_FILE_MACHINE_I386 and _AMD64.
+        assertTrue(Arrays.asList(index.split("\n")).containsAll(Arrays.asList("windows-x86", "windows-x86_64", "windows-aarch64",
+            "linux-x86_64", "linux-aarch64")), index);
+        // A JVM loads only DLLs of its own machine: IMAGE_FILE_MACHINE_I386, _AMD64 and _ARM64.
         for (String dll : Arrays.asList("Voxcap.dll", "Deskcap.dll")) {
             assertEquals(0x14c, peMachine(resource("natives/windows-x86/" + dll)), dll);
             assertEquals(0x8664, peMachine(resource("natives/windows-x86_64/" + dll)), dll);
+            assertEquals(0xaa64, peMachine(resource("natives/windows-aarch64/" + dll)), dll);
         }
         assertTrue(new File(NativeLoader.class.getProtectionDomain().getCodeSource().getLocation().toURI()).isFile(),
             "test setup: the classes come from the jar");

@@ -1,0 +1,20 @@
+# Windows on ARM64, for its native Java VMs. Debian has no GCC for this target: clang and lld
+# build it, against the toolchain kit of tools/mingw-arm64/build.sh (the C runtime, __chkstk, and
+# the C++ headers with the runtime of code built without exceptions or RTTI).
+set(CMAKE_SYSTEM_PROCESSOR ARM64)
+set(MINGW_TARGET aarch64-w64-mingw32)
+set(WINDOWS_MACHINE arm64)
+set(MINGW_ARM64_KIT /var/cache/orvanta-tests/mingw-arm64 CACHE PATH "The toolchain kit for Windows on ARM64")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MINGW_ARM64_KIT)
+set(CMAKE_C_COMPILER clang-14)
+set(CMAKE_CXX_COMPILER clang++-14)
+set(CMAKE_C_COMPILER_TARGET ${MINGW_TARGET})
+set(CMAKE_CXX_COMPILER_TARGET ${MINGW_TARGET})
+set(CMAKE_SYSROOT ${MINGW_ARM64_KIT})
+set(CMAKE_AR llvm-ar-14 CACHE FILEPATH "")
+set(CMAKE_RANLIB llvm-ranlib-14 CACHE FILEPATH "")
+set(CMAKE_CXX_FLAGS_INIT "-fno-exceptions -fno-rtti")
+foreach(kind EXE SHARED MODULE)
+  set(CMAKE_${kind}_LINKER_FLAGS_INIT -fuse-ld=lld)
+endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)
