@@ -25,7 +25,7 @@ part_title() {
   case $1 in
     wine-x86) echo "x86 Wine" ;;
     wayland) echo "the Wayland desktop (sway and its portal)" ;;
-    arm64) echo "the arm64 libraries for the emulated JVM" ;;
+    arm64) echo "the arm64 libraries for the emulated JVM and arm64 Wine" ;;
   esac
 }
 part_packages() {

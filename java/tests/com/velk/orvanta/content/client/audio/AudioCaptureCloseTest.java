@@ -3,7 +3,6 @@ package com.velk.orvanta.content.client.audio;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
-import static org.junit.jupiter.api.Assertions.fail;
 
 import java.lang.management.ManagementFactory;
 import java.lang.management.ThreadMXBean;
@@ -176,30 +175,34 @@ class AudioCaptureCloseTest {
         int buffers = 0;
         long next = 0;
         while (mic.read(buffer)) {
-            long start = signalPosition(buffer);
-            assertTrue(start >= next, "buffer " + buffers + " starts at byte " + start + " of the signal, before " + next);
+            long start = signalPosition(buffer, next);
+            assertTrue(start >= 0, "buffer " + buffers + " is no stretch of the signal from byte " + next + " on: "
+                + Arrays.toString(buffer));
             next = start + buffer.length;
             buffers++;
         }
         return buffers;
     }
 
-    // Where in the signal (the n-th little-endian word holds n) the bytes before any trailing
-    // zeros come from; -1 if nowhere.
-    private static long signalPosition(byte[] bytes) {
+    // The earliest byte of the signal (the n-th little-endian word holds n), at `from` or later,
+    // that the bytes before any trailing zeros can come from; -1 if none. A buffer's first whole
+    // word says where it lies, but a buffer with four bytes or fewer before its zeros fits
+    // elsewhere too (bytes 0 0 0 255 are word 254's last three and word 255's first, and also the
+    // word 0xFF000000), so each place its first word allows is tried.
+    private static long signalPosition(byte[] bytes, long from) {
         ByteBuffer words = ByteBuffer.wrap(bytes).order(ByteOrder.LITTLE_ENDIAN);
         int recorded = bytes.length;
         while (recorded > 0 && bytes[recorded - 1] == 0) recorded--;
+        long earliest = -1;
         for (int skip = 0; skip < 4; skip++) {
             long start = 4 * (words.getInt(skip) & 0xFFFFFFFFL) - skip;
-            boolean matches = start >= 0;
+            boolean matches = start >= from;
             for (int i = 0; i < recorded && matches; i++) {
                 long position = start + i;
                 matches = bytes[i] == (byte) ((position / 4) >>> (8 * (position % 4)));
             }
-            if (matches) return start;
+            if (matches && (earliest < 0 || start < earliest)) earliest = start;
         }
-        fail("a buffer that is no stretch of the signal: " + Arrays.toString(bytes));
-        return -1;
+        return earliest;
     }
 }
