@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 
 std::size_t processHeapBusyBytes() {
     HANDLE heap = GetProcessHeap();
@@ -27,6 +28,17 @@ bool namedEventExists(const char* name) {
     return event != nullptr;
 }
 
+namespace {
+
+// Of a few values: sorted in place by insertion.
+long median(long* values, int count) {
+    for (int i = 1; i < count; ++i)
+        for (int j = i; j > 0 && values[j - 1] > values[j]; --j) std::swap(values[j - 1], values[j]);
+    return values[count / 2];
+}
+
+}  // namespace
+
 Residue residueOf(int runs, int perRun, const std::function<bool()>& action) {
     Residue residue{};
     residue.allWorked = true;
@@ -40,12 +52,15 @@ Residue residueOf(int runs, int perRun, const std::function<bool()>& action) {
         // Handle values step by 4.
         residue.handleGrowth[run] = static_cast<long>(nextHandleValue() - handleBefore) / 4;
     }
-    residue.leastHeapGrowth = *std::min_element(residue.heapGrowth, residue.heapGrowth + residue.runs);
-    residue.leastHandleGrowth = *std::min_element(residue.handleGrowth, residue.handleGrowth + residue.runs);
+    long sorted[Residue::maxRuns] = {};
+    std::copy(residue.heapGrowth, residue.heapGrowth + residue.runs, sorted);
+    residue.medianHeapGrowth = median(sorted, residue.runs);
+    std::copy(residue.handleGrowth, residue.handleGrowth + residue.runs, sorted);
+    residue.medianHandleGrowth = median(sorted, residue.runs);
     return residue;
 }
 
 bool leavesNoMoreThan(const Residue& residue, const Residue& platform, long bytesPerAction) {
-    return residue.leastHeapGrowth - platform.leastHeapGrowth < bytesPerAction * residue.perRun &&
-           residue.leastHandleGrowth - platform.leastHandleGrowth < 1;
+    return residue.medianHeapGrowth - platform.medianHeapGrowth < bytesPerAction * residue.perRun &&
+           residue.medianHandleGrowth - platform.medianHandleGrowth < 1;
 }
