@@ -10,7 +10,7 @@ required_packages="make cmake g++ clang libclang-rt-14-dev valgrind python3
   libsurefire-java libmaven-source-plugin-java libmaven-javadoc-plugin-java libmaven-install-plugin-java
   libmaven-deploy-plugin-java
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-  lld-14 llvm-14 bzip2
+  lld lld-14 llvm-14 bzip2
   libpulse-dev libxcb1-dev libxcb-shm0-dev x11-utils openjdk-17-jdk
   wine64 wine xvfb xauth pulseaudio pulseaudio-utils espeak-ng sox imagemagick
   pipewire pipewire-pulse wireplumber libpipewire-0.3-dev libdbus-1-dev dbus-daemon debootstrap
