@@ -13,7 +13,7 @@ required_packages="make cmake g++ clang libclang-rt-14-dev valgrind python3
   lld lld-14 llvm-14 bzip2
   libpulse-dev libxcb1-dev libxcb-shm0-dev x11-utils openjdk-17-jdk
   wine64 wine xvfb xauth pulseaudio pulseaudio-utils espeak-ng sox imagemagick
-  pipewire pipewire-pulse wireplumber libpipewire-0.3-dev libdbus-1-dev dbus-daemon debootstrap
+  pipewire pipewire-pulse wireplumber libpipewire-0.3-dev libdbus-1-dev libwayland-dev dbus-daemon debootstrap
   g++-aarch64-linux-gnu qemu-user-static"
 
 optional_parts="wine-x86 wayland arm64"

@@ -5,16 +5,16 @@
 #include <memory>
 #include <vector>
 
-#include "screen/portal/monitor_frames.h"
-#include "screen/portal/monitor_layout.h"
+#include "screen/monitor_frames.h"
+#include "screen/monitor_layout.h"
 
 namespace {
 
-using portal::MonitorSize;
+using screen::MonitorSize;
 
 std::vector<std::pair<int, int>> layout(const std::vector<MonitorSize>& monitors) {
     std::vector<std::pair<int, int>> at;
-    for (const portal::Position& p : portal::physical_layout(monitors)) at.emplace_back(p.x, p.y);
+    for (const screen::Position& p : screen::physical_layout(monitors)) at.emplace_back(p.x, p.y);
     return at;
 }
 
@@ -60,17 +60,17 @@ TEST(MonitorLayout, MonitorsOfMixedScalesLieEdgeToEdge) {
 // by side, nothing black between or after them.
 TEST(MonitorLayout, AGrabAcrossTwoMonitorsAtScale2ShowsBothWhole) {
     const int w = 2560, h = 1440;
-    std::vector<std::shared_ptr<const portal::Frame>> frames;
+    std::vector<std::shared_ptr<const screen::Frame>> frames;
     for (uint32_t base : {0x100000u, 0x200000u}) {
-        auto f = std::make_shared<portal::Frame>();
+        auto f = std::make_shared<screen::Frame>();
         f->width = w;
         f->height = h;
         for (int i = 0; i < w * h; ++i) f->pixels.push_back(base + uint32_t(i % 0xFFFFF));
         frames.push_back(f);
     }
-    const std::vector<portal::Position> at =
-        portal::physical_layout({{0, 0, 1280, 720, w, h}, {1280, 0, 1280, 720, w, h}});
-    auto shot = portal::shoot_frames({{at[0].x, at[0].y, frames[0]}, {at[1].x, at[1].y, frames[1]}}, 0, 0, 2 * w, h);
+    const std::vector<screen::Position> at =
+        screen::physical_layout({{0, 0, 1280, 720, w, h}, {1280, 0, 1280, 720, w, h}});
+    auto shot = screen::shoot_frames({{at[0].x, at[0].y, frames[0]}, {at[1].x, at[1].y, frames[1]}}, 0, 0, 2 * w, h);
     ASSERT_EQ(shot->columns, 2 * w);
     ASSERT_EQ(shot->rows, h);
     std::vector<uint32_t> row(2 * w);

@@ -56,12 +56,12 @@ inline bool show_picture(int w = width, int h = height, const char* mode = "cent
     return sway("output HEADLESS-1 bg " + path + " " + mode);
 }
 
-// The compositor's own picture of the output, through grim at `scale` (the output's, so that
+// The compositor's own picture of an output, through grim at `scale` (the output's, so that
 // grim copies its pixels one for one), as 0x00RRGGBB rows; empty when grim fails.
-inline std::vector<uint32_t> screenshot(const char* scale, int& w, int& h) {
+inline std::vector<uint32_t> screenshot(const char* scale, int& w, int& h, const char* output = "HEADLESS-1") {
     std::string path = std::string(std::getenv("DEVICES_DIR")) + "/grim.ppm";
     w = h = 0;
-    if (std::system(("grim -s " + std::string(scale) + " -o HEADLESS-1 -t ppm " + path + " 2>/dev/null").c_str()) != 0)
+    if (std::system(("grim -s " + std::string(scale) + " -o " + output + " -t ppm " + path + " 2>/dev/null").c_str()) != 0)
         return {};
     std::ifstream file(path, std::ios::binary);
     std::string magic;

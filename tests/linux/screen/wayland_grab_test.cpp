@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "screen/portal/monitor_frames.h"
+#include "screen/monitor_frames.h"
 #include "screen_test_support.h"
 #include "wayland_desktop.h"
 
@@ -158,15 +158,15 @@ TEST_F(WaylandScaled, EqualTheCompositorsOwnPictureAtEachScale) {
 // Monitors placed as the portal reports them, with gaps and overlaps, read from made-up frames.
 TEST(MonitorFrames, PlacesEachFrameWhereItsMonitorLies) {
     auto frame = [](int w, int h, uint32_t base) {
-        auto f = std::make_shared<portal::Frame>();
+        auto f = std::make_shared<screen::Frame>();
         f->width = w;
         f->height = h;
         for (int i = 0; i < w * h; ++i) f->pixels.push_back(base + uint32_t(i));
-        return std::shared_ptr<const portal::Frame>(f);
+        return std::shared_ptr<const screen::Frame>(f);
     };
     // Left of the origin, and right of it with a gap of 2 columns and 1 row lower.
-    std::vector<portal::Placed> monitors = {{-4, 0, frame(4, 3, 0x100)}, {2, 1, frame(3, 3, 0x200)}};
-    auto shot = portal::shoot_frames(monitors, -5, -1, 11, 5);
+    std::vector<screen::Placed> monitors = {{-4, 0, frame(4, 3, 0x100)}, {2, 1, frame(3, 3, 0x200)}};
+    auto shot = screen::shoot_frames(monitors, -5, -1, 11, 5);
     ASSERT_EQ(shot->left, 1);
     ASSERT_EQ(shot->top, 1);
     ASSERT_EQ(shot->columns, 9);
@@ -178,9 +178,9 @@ TEST(MonitorFrames, PlacesEachFrameWhereItsMonitorLies) {
     EXPECT_EQ(rows[2], (std::vector<uint32_t>{0x108, 0x109, 0x10A, 0x10B, 0, 0, 0x203, 0x204, 0x205}));
     EXPECT_EQ(rows[3], (std::vector<uint32_t>{0, 0, 0, 0, 0, 0, 0x206, 0x207, 0x208}));
 
-    EXPECT_EQ(portal::shoot_frames(monitors, 10, 10, 4, 4)->rows, 0) << "beside every monitor";
-    EXPECT_EQ(portal::shoot_frames(monitors, INT32_MAX, INT32_MAX, 4, 4)->rows, 0);
-    EXPECT_EQ(portal::shoot_frames({}, 0, 0, 4, 4)->rows, 0) << "no frame yet";
+    EXPECT_EQ(screen::shoot_frames(monitors, 10, 10, 4, 4)->rows, 0) << "beside every monitor";
+    EXPECT_EQ(screen::shoot_frames(monitors, INT32_MAX, INT32_MAX, 4, 4)->rows, 0);
+    EXPECT_EQ(screen::shoot_frames({}, 0, 0, 4, 4)->rows, 0) << "no frame yet";
 }
 
 // Last: it ends the desktop's PipeWire. Grabs give zeros at once, and a new session is tried

@@ -14,28 +14,34 @@ if reason=$(part_missing wayland); then
   exit 0
 fi
 
-# run FILTER [devices.sh options]
+# run SOURCE FILTER [devices.sh options]: SOURCE is screencopy, which sway's clients get, or
+# portal, asked for with ORVANTA_SCREEN_SOURCE.
 run() {
-  local filter=$1
-  shift
+  local source=$1 filter=$2 choice=(-u ORVANTA_SCREEN_SOURCE)
+  shift 2
+  [ "$source" = portal ] && choice=(ORVANTA_SCREEN_SOURCE=portal)
   if "$here/../../env/devices.sh" --screen 1280x720x24 --wayland '#ff8000' "$@" -- \
-       "$tests" --gtest_filter="$filter"; then
+       env "${choice[@]}" "$tests" --gtest_filter="$filter"; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
-    echo "wayland_suite: FAILED $filter $*" >&2
+    echo "wayland_suite: FAILED $source $filter $*" >&2
   fi
 }
 
-run 'WaylandGrab.*:MonitorFrames.*'
-run 'WaylandTwoOutputs.*'
-run 'WaylandScaled.*'
-run 'WaylandFaults.NoPortalOnTheBus'
-run 'WaylandFaults.APortalWithoutScreenCast' --screencast none
-run 'WaylandFaults.TheUserDeclines' --screencast decline
-run 'WaylandFaults.AGarbledRestoreToken'
-run 'WaylandFaults.AForgerOnTheBusChangesNothing'
-run 'WaylandFaults.TheCompositorGoingAway'
-run 'WaylandFaults.TheOutputChangingSize'
+run screencopy 'WaylandScreencopy.AStillScreen*'
+run screencopy 'WaylandGrab.ReadsAKnownPicture*:WaylandGrab.LeavesBlack*:WaylandGrab.SeveralThreads*'
+run screencopy 'WaylandScreencopy.OutputsOfMixedScales*:WaylandScaled.*'
+run screencopy 'WaylandScreencopy.AStalledCompositor*:WaylandScreencopy.TheCompositorGoingAway'
+run portal 'WaylandGrab.*:MonitorFrames.*'
+run portal 'WaylandTwoOutputs.*'
+run portal 'WaylandScaled.*'
+run portal 'WaylandFaults.NoPortalOnTheBus'
+run portal 'WaylandFaults.APortalWithoutScreenCast' --screencast none
+run portal 'WaylandFaults.TheUserDeclines' --screencast decline
+run portal 'WaylandFaults.AGarbledRestoreToken'
+run portal 'WaylandFaults.AForgerOnTheBusChangesNothing'
+run portal 'WaylandFaults.TheCompositorGoingAway'
+run portal 'WaylandFaults.TheOutputChangingSize'
 echo "$passed passed, $failed failed, 0 skipped"
 [ "$failed" -eq 0 ]

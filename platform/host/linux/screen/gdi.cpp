@@ -37,6 +37,7 @@
 #include "current_source.h"
 #include "dib_rows.h"
 #include "screen/portal/portal_screen.h"
+#include "screen/screencopy/screencopy_screen.h"
 #include "screen/x11/x_display.h"
 #include "screen_census.h"
 
@@ -367,6 +368,7 @@ ScreenCensus screen_census() {
     census.shm_reads = display.shm_reads;
     census.plain_reads = display.plain_reads;
     census.portal_sessions = portal::sessions_begun();
+    census.screencopy_copies = screencopy::copies_made();
     return census;
 }
 

@@ -13,6 +13,7 @@ struct ScreenCensus {
     int shm_reads;    // screen rectangles read with MIT-SHM so far
     int plain_reads;  // and with a plain GetImage
     int portal_sessions;  // desktop portal sessions begun so far
+    int screencopy_copies;  // outputs copied with the compositor's screencopy so far
 };
 ScreenCensus screen_census();
 

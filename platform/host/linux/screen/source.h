@@ -1,6 +1,8 @@
 // What a screen source gives GDI: the X server ($DISPLAY, x11/), or on a Wayland desktop the
-// desktop portal's ScreenCast over PipeWire (portal/). Sources implement this and know nothing
-// of GDI or of each other; which one is read is chosen in one place (current_source.h).
+// compositor's screencopy (screencopy/) or the desktop portal's ScreenCast over PipeWire
+// (portal/). Sources implement this and know nothing of GDI or of each other; which one is read
+// is chosen in one place (current_source.h). What two of them share (placing monitors, their
+// frames, pixel formats) lies beside this file.
 #pragma once
 
 #include <cstdint>

@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include "chunk_rows.h"
-#include "monitor_layout.h"
 #include "pipewire_library.h"
+#include "screen/monitor_layout.h"
 #include "screen/pixel_format.h"
 
 namespace portal {
@@ -229,13 +229,13 @@ void Feeds::fail_from_loop() {
 // one with no frame yet counts at the size reported for it.
 std::vector<Placed> Feeds::latest() {
     std::lock_guard<std::mutex> hold(frames_lock);
-    std::vector<MonitorSize> sizes;
+    std::vector<screen::MonitorSize> sizes;
     for (const auto& s : streams) {
         const Monitor& m = s->at;
         sizes.push_back({m.x, m.y, m.width, m.height, s->latest ? s->latest->width : m.width,
                          s->latest ? s->latest->height : m.height});
     }
-    const std::vector<Position> at = physical_layout(sizes);
+    const std::vector<screen::Position> at = screen::physical_layout(sizes);
     std::vector<Placed> placed;
     for (size_t i = 0; i < streams.size(); ++i)
         if (streams[i]->latest) placed.push_back({at[i].x, at[i].y, streams[i]->latest});

@@ -12,10 +12,13 @@
 #include <mutex>
 #include <vector>
 
-#include "monitor_frames.h"
 #include "portal_session.h"
+#include "screen/monitor_frames.h"
 
 namespace portal {
+
+using screen::Frame;
+using screen::Placed;
 
 class Feeds {
 public:

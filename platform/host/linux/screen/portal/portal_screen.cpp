@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "monitor_frames.h"
+#include "screen/monitor_frames.h"
 #include "pipewire_feeds.h"
 #include "portal_session.h"
 
@@ -45,7 +45,7 @@ public:
             std::lock_guard<std::mutex> hold(lock);
             if (state == State::streaming && !feeds->broken()) frames = feeds->latest();
         }
-        return shoot_frames(std::move(frames), x, y, width, height);
+        return screen::shoot_frames(std::move(frames), x, y, width, height);
     }
 
 private:

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <limits>
 
-namespace portal {
+namespace screen {
 namespace {
 
 int64_t at_scale(int64_t logical, double scale) { return static_cast<int64_t>(std::llround(double(logical) * scale)); }
@@ -89,4 +89,4 @@ std::vector<Position> physical_layout(const std::vector<MonitorSize>& monitors) 
     return positions;
 }
 
-}  // namespace portal
+}  // namespace screen

@@ -1,5 +1,5 @@
-// A rectangle of the desktop read from the monitors' latest frames, each placed where the
-// portal says its monitor lies; black wherever no frame lies.
+// A rectangle of the desktop read from the monitors' latest frames, each placed where its
+// monitor lies (monitor_layout.h); black wherever no frame lies.
 #pragma once
 
 #include <cstdint>
@@ -8,20 +8,20 @@
 
 #include "screen/source.h"
 
-namespace portal {
+namespace screen {
 
 struct Frame {
     int width = 0, height = 0;
     std::vector<uint32_t> pixels;  // 0x00RRGGBB, rows from the top, no padding
 };
 
-// A monitor's latest frame where the portal placed it on the desktop.
+// A monitor's latest frame placed on the desktop.
 struct Placed {
     int x, y;
     std::shared_ptr<const Frame> frame;
 };
 
 // The shot holds the frames, so a newer frame may arrive while it is read.
-std::unique_ptr<screen::Shot> shoot_frames(std::vector<Placed> frames, int x, int y, int width, int height);
+std::unique_ptr<Shot> shoot_frames(std::vector<Placed> frames, int x, int y, int width, int height);
 
-}  // namespace portal
+}  // namespace screen

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
-namespace portal {
+namespace screen {
 namespace {
 
-class FramesShot : public screen::Shot {
+class FramesShot : public Shot {
 public:
     FramesShot(std::vector<Placed> frames, int64_t x, int64_t y, int left, int top, int columns, int rows)
-        : screen::Shot(left, top, columns, rows), frames(std::move(frames)), x(x + left), y(y + top) {}
+        : Shot(left, top, columns, rows), frames(std::move(frames)), x(x + left), y(y + top) {}
 
     // A single monitor covers every row of the shot whole: only gaps between several are cleared.
     void convert_row(int row, uint32_t* to) const override {
@@ -33,7 +33,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<screen::Shot> shoot_frames(std::vector<Placed> frames, int x, int y, int width, int height) {
+std::unique_ptr<Shot> shoot_frames(std::vector<Placed> frames, int x, int y, int width, int height) {
     // The part of the rectangle that the frames cover, in 64 bits: no edge may wrap.
     int64_t left = width, top = height, right = 0, bottom = 0;
     for (const Placed& p : frames) {
@@ -47,4 +47,4 @@ std::unique_ptr<screen::Shot> shoot_frames(std::vector<Placed> frames, int x, in
                                         static_cast<int>(right - left), static_cast<int>(bottom - top));
 }
 
-}  // namespace portal
+}  // namespace screen

@@ -1,11 +1,12 @@
 // Where each monitor lies on the one desktop of physical pixels that grabs are given in: the
 // picture a DPI-aware Windows process and X11 give. A compositor that scales (GNOME with
-// scale-monitor-framebuffer) reports each stream's position and size in its logical pixels while
-// the frames come in physical ones, so logical places cannot be used as they are.
+// scale-monitor-framebuffer, sway with `output <name> scale 2`) reports each monitor's position
+// and size in its logical pixels, through the portal's streams or xdg-output, while the frames
+// come in physical ones, so logical places cannot be used as they are.
 //
 // The rule, per axis:
-// - A monitor's scale is its frame's size against the size the portal reports (1 where the
-//   portal reports none); its physical size is its frame's.
+// - A monitor's scale is its frame's size against the size the compositor reports (1
+//   where it reports none); its physical size is its frame's.
 // - A monitor that has others before it on an axis (ending at or before its start, and sharing
 //   rows with it for x, columns for y) follows the nearest of them, those that end last: it
 //   starts where that neighbour ends physically (the furthest, if several end there), plus the
@@ -21,10 +22,10 @@
 
 #include <vector>
 
-namespace portal {
+namespace screen {
 
 struct MonitorSize {
-    int x, y, width, height;      // as the portal reports the monitor's stream
+    int x, y, width, height;      // in logical pixels, as the compositor reports them
     int frame_width, frame_height;  // of its frames, in physical pixels
 };
 
@@ -35,4 +36,4 @@ struct Position {
 // The physical position of each monitor, in the same order.
 std::vector<Position> physical_layout(const std::vector<MonitorSize>& monitors);
 
-}  // namespace portal
+}  // namespace screen
