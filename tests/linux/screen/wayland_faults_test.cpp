@@ -21,10 +21,15 @@ class WaylandFaults : public ScreenTest {
 protected:
     std::vector<uint32_t> zeros(size_t count) { return std::vector<uint32_t>(count, 0); }
 
-    // Grabs many times, each all zeros, having begun at most one session.
+    // Grabs many times, each all zeros, having begun one session, and another only for each
+    // retry_after_ms the grabs took (under ASan on a busy machine, 50 grabs can take longer).
     void expectZerosFromOneAttempt() {
+        const DWORD start = GetTickCount();
         for (int i = 0; i < 50; ++i) ASSERT_EQ(grabbed(0, 0, width, height), zeros(width * height)) << "grab " << i;
-        EXPECT_EQ(host::screen_census().portal_sessions, 1);
+        const DWORD took = GetTickCount() - start;
+        const int sessions = host::screen_census().portal_sessions;
+        EXPECT_GE(sessions, 1);
+        EXPECT_LE(sessions, 1 + int(took / portal::retry_after_ms)) << "50 grabs in " << took << " ms";
         expectEverythingReleased();
     }
 };
