@@ -3,7 +3,7 @@
 # (tests/env/devices.sh): the microphone speaks a phrase and a window on the screen shows the
 # demo's text. A few seconds from the microphone go to a WAV file and the screen to a PNG file.
 # It runs again on a Wayland desktop with no X server (devices.sh --wayland: the screen through
-# the desktop portal, the microphone through pipewire-pulse), into OUT_DIR/wayland.
+# sway's screencopy, the microphone through pipewire-pulse), into OUT_DIR/wayland.
 #   java/run-demo.sh [LINUX_BUILD] [OUT_DIR] [SECONDS]    (defaults: build/linux out/demo/java 6)
 set -eu
 
