@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 #include "screen/screencopy/screencopy_screen.h"
 #include "screen_test_support.h"
@@ -86,6 +87,24 @@ TEST_F(WaylandScreencopy, OutputsOfMixedScalesLieEdgeToEdge) {
         for (int r = 400; r < 520; ++r) part.insert(part.end(), &expected[size_t(r) * w + 600], &expected[size_t(r) * w + 680]);
         return part;
     }()) << "across both outputs and below the smaller one";
+    expectEverythingReleased();
+}
+
+// Each of the eight ways an output can be turned or flipped: the grab shows the output as it
+// stands, equal to grim's picture of it pixel for pixel.
+TEST_F(WaylandScreencopy, TurnedOutputsEqualTheCompositorsOwnPicture) {
+    ASSERT_TRUE(show_picture());
+    for (const char* turn : {"90", "180", "270", "flipped", "flipped-90", "flipped-180", "flipped-270", "normal"}) {
+        ASSERT_TRUE(sway(std::string("output HEADLESS-1 transform ") + turn));
+        const bool sideways = std::strstr(turn, "90") || std::strstr(turn, "270");
+        const int w = sideways ? height : width, h = sideways ? width : height;
+        std::vector<uint32_t> theirs;
+        int grim_w = 0, grim_h = 0;
+        EXPECT_TRUE(eventually([&] {
+            theirs = screenshot("1", grim_w, grim_h);
+            return grim_w == w && grim_h == h && grabbed(0, 0, w, h) == theirs;
+        }, 10)) << turn << ": grim gave " << grim_w << "x" << grim_h;
+    }
     expectEverythingReleased();
 }
 

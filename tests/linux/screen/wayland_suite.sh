@@ -32,6 +32,7 @@ run() {
 run screencopy 'WaylandScreencopy.AStillScreen*'
 run screencopy 'WaylandGrab.ReadsAKnownPicture*:WaylandGrab.LeavesBlack*:WaylandGrab.SeveralThreads*'
 run screencopy 'WaylandScreencopy.OutputsOfMixedScales*:WaylandScaled.*'
+run screencopy 'WaylandScreencopy.TurnedOutputs*'
 run screencopy 'WaylandScreencopy.AStalledCompositor*:WaylandScreencopy.TheCompositorGoingAway'
 run portal 'WaylandGrab.*:MonitorFrames.*'
 run portal 'WaylandTwoOutputs.*'

@@ -33,6 +33,7 @@ struct Compositor::Output {
     Clock::time_point failed_at;
     // Under the lock.
     int x = 0, y = 0, width = 0, height = 0;  // logical, as xdg-output reports them
+    int transform = 0;                         // wl_output's, from its buffer to what it shows
     std::shared_ptr<const screen::Frame> picture;
     bool current = false;  // the picture is what the output shows: a copy is under way or just came
     bool gave_up = false;  // the last copy failed
@@ -63,7 +64,14 @@ const XdgOutputListener xdg_output_listener = {
     [](void* data, wl_proxy*, int32_t width, int32_t height) {
         of(data).owner.placed(of(data), nullptr, nullptr, &width, &height);
     },
-    [](void*, wl_proxy*) {}};
+    [](void*, wl_proxy*) {}, [](void*, wl_proxy*, const char*) {}, [](void*, wl_proxy*, const char*) {}};
+
+const OutputListener output_listener = {
+    [](void* data, wl_proxy*, int32_t, int32_t, int32_t, int32_t, int32_t, const char*, const char*, int32_t transform) {
+        of(data).owner.turned(of(data), transform);
+    },
+    [](void*, wl_proxy*, uint32_t, int32_t, int32_t, int32_t) {}, [](void*, wl_proxy*) {}, [](void*, wl_proxy*, int32_t) {},
+    [](void*, wl_proxy*, const char*) {}, [](void*, wl_proxy*, const char*) {}};
 
 const FrameListener frame_listener = {
     [](void* data, wl_proxy*, uint32_t format, uint32_t width, uint32_t height, uint32_t stride) {
@@ -72,7 +80,8 @@ const FrameListener frame_listener = {
     [](void* data, wl_proxy*, uint32_t flags) { of(data).flags = flags; },
     [](void* data, wl_proxy*, uint32_t, uint32_t, uint32_t) { of(data).owner.ready(of(data)); },
     [](void* data, wl_proxy*) { of(data).owner.failed_copy(of(data)); },
-    [](void*, wl_proxy*, uint32_t, uint32_t, uint32_t, uint32_t) {}};
+    [](void*, wl_proxy*, uint32_t, uint32_t, uint32_t, uint32_t) {}, [](void*, wl_proxy*, uint32_t, uint32_t, uint32_t) {},
+    [](void*, wl_proxy*) {}};
 
 const CallbackListener callback_listener = {
     [](void* data, wl_proxy*, uint32_t) { *static_cast<bool*>(data) = true; }};
@@ -144,6 +153,7 @@ void Compositor::global(void* data, wl_proxy* registry, uint32_t name, const cha
         auto o = std::make_unique<Output>(*c, name);
         o->output = bind(c->w.output_interface, 1);
         if (!o->output) return;
+        listen(c->w, o->output, output_listener, o.get());
         c->follow(*o);
         std::lock_guard<std::mutex> hold(c->lock);
         c->outputs.push_back(std::move(o));
@@ -167,6 +177,11 @@ void Compositor::placed(Output& o, const int* x, const int* y, const int* width,
     std::lock_guard<std::mutex> hold(lock);
     if (x) o.x = *x, o.y = *y;
     if (width) o.width = *width, o.height = *height;
+}
+
+void Compositor::turned(Output& o, int32_t transform) {
+    std::lock_guard<std::mutex> hold(lock);
+    o.transform = transform >= 0 && transform <= 7 ? transform : 0;
 }
 
 void Compositor::drop_removed_outputs() {
@@ -231,7 +246,15 @@ void Compositor::ready(Output& o) {
     }
     std::shared_ptr<screen::Frame> picture =
         o.spare && o.spare.use_count() == 1 ? std::move(o.spare) : std::make_shared<screen::Frame>();
-    o.buffer->convert(o.flags & frame_y_invert, *picture);
+    // The last grab that held the spare is done reading it before we write it (use_count() is a
+    // relaxed load).
+    std::atomic_thread_fence(std::memory_order_acquire);
+    int transform;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        transform = o.transform;
+    }
+    o.buffer->convert(o.flags & frame_y_invert, transform, *picture);
     ++received;
     w.proxy_marshal(o.frame, frame_destroy);
     w.proxy_destroy(o.frame);

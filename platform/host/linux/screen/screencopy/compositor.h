@@ -51,6 +51,7 @@ public:
     static void global(void* data, wl_proxy* registry, uint32_t name, const char* interface, uint32_t version);
     static void global_remove(void* data, wl_proxy* registry, uint32_t name);
     void placed(Output& output, const int* x, const int* y, const int* width, const int* height);
+    void turned(Output& output, int32_t transform);
     void announced(Output& output, uint32_t format, uint32_t width, uint32_t height, uint32_t stride);
     void ready(Output& output);
     void failed_copy(Output& output);

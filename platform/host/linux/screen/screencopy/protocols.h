@@ -32,18 +32,35 @@ enum : uint32_t { shm_create_pool = 0, shm_pool_create_buffer = 0, shm_pool_dest
 // zwlr_screencopy_frame_v1.flags: the rows come bottom first.
 const uint32_t frame_y_invert = 1;
 
-// Events at the versions we bind, in the order the protocols give them.
+// Every event of each interface, in the order the protocols give them: libwayland dispatches by
+// the interface's event count, whatever version was bound, so a listener must have them all.
 struct FrameListener {
     void (*buffer)(void* data, wl_proxy* frame, uint32_t format, uint32_t width, uint32_t height, uint32_t stride);
     void (*flags)(void* data, wl_proxy* frame, uint32_t flags);
     void (*ready)(void* data, wl_proxy* frame, uint32_t sec_hi, uint32_t sec_lo, uint32_t nsec);
     void (*failed)(void* data, wl_proxy* frame);
     void (*damage)(void* data, wl_proxy* frame, uint32_t x, uint32_t y, uint32_t width, uint32_t height);
+    // Since version 3, which we never bind; here because libwayland calls by the interface's
+    // event count, whatever version was bound.
+    void (*linux_dmabuf)(void* data, wl_proxy* frame, uint32_t format, uint32_t width, uint32_t height);
+    void (*buffer_done)(void* data, wl_proxy* frame);
 };
 struct XdgOutputListener {
     void (*logical_position)(void* data, wl_proxy* xdg_output, int32_t x, int32_t y);
     void (*logical_size)(void* data, wl_proxy* xdg_output, int32_t width, int32_t height);
     void (*done)(void* data, wl_proxy* xdg_output);
+    void (*name)(void* data, wl_proxy* xdg_output, const char* name);
+    void (*description)(void* data, wl_proxy* xdg_output, const char* description);
+};
+// wl_output's events, as many as the library's interface declares (6 since version 4).
+struct OutputListener {
+    void (*geometry)(void* data, wl_proxy* output, int32_t x, int32_t y, int32_t physical_width,
+                     int32_t physical_height, int32_t subpixel, const char* make, const char* model, int32_t transform);
+    void (*mode)(void* data, wl_proxy* output, uint32_t flags, int32_t width, int32_t height, int32_t refresh);
+    void (*done)(void* data, wl_proxy* output);
+    void (*scale)(void* data, wl_proxy* output, int32_t factor);
+    void (*name)(void* data, wl_proxy* output, const char* name);
+    void (*description)(void* data, wl_proxy* output, const char* description);
 };
 struct RegistryListener {
     void (*global)(void* data, wl_proxy* registry, uint32_t name, const char* interface, uint32_t version);

@@ -90,16 +90,38 @@ ShmBuffer::~ShmBuffer() {
     munmap(bytes, size);
 }
 
-void ShmBuffer::convert(bool y_invert, screen::Frame& to) const {
+void ShmBuffer::convert(bool y_invert, int transform, screen::Frame& to) const {
     const host::PixelFormat format = pixel_format(shape.format);
-    to.width = static_cast<int>(shape.width);
-    to.height = static_cast<int>(shape.height);
-    to.pixels.resize(size_t{shape.width} * shape.height);
+    const size_t w = shape.width, h = shape.height;
+    const bool upright = transform == 0;
+    std::vector<uint32_t> buffer_rows;  // as the buffer holds them, where the output is turned
+    std::vector<uint32_t>& rows = upright ? to.pixels : buffer_rows;
+    rows.resize(w * h);
     const auto* from = static_cast<const uint8_t*>(bytes);
     for (uint32_t row = 0; row < shape.height; ++row) {
         const uint32_t source_row = y_invert ? shape.height - 1 - row : row;
-        format.convert_row(from + size_t{source_row} * shape.stride, to.width, to.pixels.data() + size_t{row} * shape.width);
+        format.convert_row(from + size_t{source_row} * shape.stride, static_cast<int>(w), rows.data() + row * w);
     }
+    const bool sideways = transform & 1;
+    to.width = static_cast<int>(sideways ? h : w);
+    to.height = static_cast<int>(sideways ? w : h);
+    if (upright) return;
+    // The buffer turned by 90 degrees times (transform & 3), then for the flipped ones (4 to 7)
+    // mirrored left to right.
+    to.pixels.resize(w * h);
+    const size_t out_w = static_cast<size_t>(to.width), out_h = static_cast<size_t>(to.height);
+    for (size_t y = 0; y < out_h; ++y)
+        for (size_t shown_x = 0; shown_x < out_w; ++shown_x) {
+            const size_t x = transform & 4 ? out_w - 1 - shown_x : shown_x;
+            size_t bx, by;
+            switch (transform & 3) {
+            case 0: bx = x, by = y; break;
+            case 1: bx = y, by = h - 1 - x; break;
+            case 2: bx = w - 1 - x, by = h - 1 - y; break;
+            default: bx = w - 1 - y, by = x; break;
+            }
+            to.pixels[y * out_w + shown_x] = buffer_rows[by * w + bx];
+        }
 }
 
 }  // namespace screencopy

@@ -34,8 +34,9 @@ public:
     ShmBuffer(const ShmBuffer&) = delete;
     ShmBuffer& operator=(const ShmBuffer&) = delete;
 
-    // What the compositor copied, as 0x00RRGGBB rows from the top.
-    void convert(bool y_invert, screen::Frame& to) const;
+    // What the compositor copied, as 0x00RRGGBB rows from the top, turned by the output's
+    // wl_output transform (0 to 7) as the output shows it.
+    void convert(bool y_invert, int transform, screen::Frame& to) const;
 
     const Shape shape;
     wl_proxy* const buffer;
