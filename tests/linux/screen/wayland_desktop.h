@@ -20,6 +20,9 @@ namespace wayland {
 
 const int width = 1280, height = 720;
 const uint32_t first_colour = 0xFF8000;
+// What sway shows where no background is drawn: while swaybg starts over, which every change of
+// an output's configuration (a repaint, a new size) makes it do.
+const uint32_t sway_grey = 0x3F3F3F;
 
 inline bool sway(const std::string& command) { return std::system(("swaymsg " + command + " >/dev/null").c_str()) == 0; }
 
