@@ -1,6 +1,9 @@
 // Many captures in one process, on the environment's server (PulseAudio or pipewire-pulse): they
 // share one connection and one loop thread, each recording on a stream of its own. PulseAudio
-// refuses its 65th client, so a connection per capture ends far below the 200 here.
+// refuses its 65th client, so a connection per capture ends below the 80 here. Not many more:
+// on a busy machine pipewire-pulse can take tens of seconds to start a stream's data, and the
+// delay grows far faster than the count (under two busy loops, 70 streams all heard the tone
+// within 3 s, 200 within 1000 s, though PulseAudio served 200 within a second).
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -11,7 +14,7 @@
 
 namespace {
 
-constexpr int kCaptures = 200;
+constexpr int kCaptures = 80;
 constexpr jint kBufferSize = 1600;  // a tenth of a second at 8000 Hz mono 16-bit
 
 class ManyCapturesTest : public MicrophoneTest {
@@ -34,7 +37,7 @@ protected:
     std::vector<jint> handles;
 };
 
-TEST_F(ManyCapturesTest, TwoHundredCapturesRecordAtOnceOnOneConnection) {
+TEST_F(ManyCapturesTest, EightyCapturesRecordAtOnceOnOneConnection) {
     ProcessCensus before;
     for (int i = 0; i < kCaptures; ++i) {
         jint handle = open(Format{8000, 1, 16}, kBufferSize, 4);
@@ -53,7 +56,7 @@ TEST_F(ManyCapturesTest, TwoHundredCapturesRecordAtOnceOnOneConnection) {
     EXPECT_LT(opened.fds, before.fds + 20) << "a connection per capture";
     EXPECT_EQ(closed.threads, before.threads) << "the loop outlived the last capture";
     EXPECT_EQ(closed.fds, before.fds) << "the connection outlived the last capture";
-    // pipewire-pulse stays busy for seconds taking 200 streams down, and refuses opens meanwhile;
+    // pipewire-pulse stays busy for seconds taking the streams down, and refuses opens meanwhile;
     // the tests after this one need it answering.
     for (int i = 0; i < 100; ++i) {
         jint handle = open(Format{8000, 1, 16}, kBufferSize, 4);
