@@ -5,7 +5,7 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-tests=$1/bin/linux_wayland_tests
+bin=$1/bin
 passed=0 failed=0
 source "$here/../../../tools/packages.sh"
 if reason=$(part_missing wayland); then
@@ -14,11 +14,13 @@ if reason=$(part_missing wayland); then
   exit 0
 fi
 
-# run SOURCE FILTER [devices.sh options]: SOURCE is screencopy, which sway's clients get, or
-# portal, asked for with ORVANTA_SCREEN_SOURCE.
+# run SOURCE FILTER [devices.sh options]: the tests of linux_wayland_tests that FILTER names,
+# or with FILTER "microphone" the screen shared while the microphone records. SOURCE is
+# screencopy, which sway's clients get, or portal, asked for with ORVANTA_SCREEN_SOURCE.
 run() {
-  local source=$1 filter=$2 choice=(-u ORVANTA_SCREEN_SOURCE)
+  local source=$1 filter=$2 choice=(-u ORVANTA_SCREEN_SOURCE) tests=$bin/linux_wayland_tests
   shift 2
+  [ "$filter" = microphone ] && tests=$bin/linux_screen_and_microphone_tests filter='*'
   [ "$source" = portal ] && choice=(ORVANTA_SCREEN_SOURCE=portal)
   if "$here/../../env/devices.sh" --screen 1280x720x24 --wayland '#ff8000' "$@" -- \
        env "${choice[@]}" "$tests" --gtest_filter="$filter"; then
@@ -34,6 +36,8 @@ run screencopy 'WaylandGrab.ReadsAKnownPicture*:WaylandGrab.LeavesBlack*:Wayland
 run screencopy 'WaylandScreencopy.OutputsOfMixedScales*:WaylandScaled.*'
 run screencopy 'WaylandScreencopy.TurnedOutputs*'
 run screencopy 'WaylandScreencopy.AStalledCompositor*:WaylandScreencopy.TheCompositorGoingAway'
+run screencopy microphone
+run portal microphone
 run portal 'WaylandGrab.*:MonitorFrames.*'
 run portal 'WaylandTwoOutputs.*'
 run portal 'WaylandScaled.*'
