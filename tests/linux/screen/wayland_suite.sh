@@ -18,16 +18,16 @@ fi
 # or with FILTER "microphone" the screen shared while the microphone records. SOURCE is
 # screencopy, which sway's clients get, or portal, asked for with ORVANTA_SCREEN_SOURCE.
 run() {
-  local source=$1 filter=$2 choice=(-u ORVANTA_SCREEN_SOURCE) tests=$bin/linux_wayland_tests
+  local source=$1 group=$2 filter=$2 choice=(-u ORVANTA_SCREEN_SOURCE) tests=$bin/linux_wayland_tests
   shift 2
-  [ "$filter" = microphone ] && tests=$bin/linux_screen_and_microphone_tests filter='*'
+  [ "$group" = microphone ] && tests=$bin/linux_screen_and_microphone_tests filter='*'
   [ "$source" = portal ] && choice=(ORVANTA_SCREEN_SOURCE=portal)
   if "$here/../../env/devices.sh" --screen 1280x720x24 --wayland '#ff8000' "$@" -- \
        env "${choice[@]}" "$tests" --gtest_filter="$filter"; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
-    echo "wayland_suite: FAILED $source $filter $*" >&2
+    echo "wayland_suite: FAILED $source $group $*" >&2
   fi
 }
 
